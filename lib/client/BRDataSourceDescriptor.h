@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "net/BRDataBuffer.h"
+#include "url/BRURL.h"
+
+class BRURLClient;
+class BRStandardIOBufferTCPIP;
+
+// Descriptor flag bits.
+enum : uint32_t {
+    BR_DS_OPEN = 0x01,
+    BR_DS_REQUEST_SENT = 0x02,
+    BR_DS_LENGTH = 0x04,
+    BR_DS_FAILED = 0x08,
+    BR_DS_CHUNKED = 0x10,
+    BR_DS_MULTIPART = 0x20,
+};
+
+// One open source or sink; its address is the handle callers hold.
+// It serves file sources, file sinks and HTTP sources; the HTTP read step
+// lives in lib/http and works on the fields below.
+class BRDataSourceDescriptor {
+public:
+    BRDataSourceDescriptor(BRURLClient* client, const std::string& url, int32_t direction, const std::string& user,
+                           const std::string& password);
+    ~BRDataSourceDescriptor();
+    BRDataSourceDescriptor(const BRDataSourceDescriptor&) = delete;
+    BRDataSourceDescriptor& operator=(const BRDataSourceDescriptor&) = delete;
+
+    void open();
+    int32_t getData(BRDataBuffer& buffer);   // a NILOState value
+    int32_t writeData(BRDataBuffer& buffer); // a NILOState value
+    std::string getLog();
+
+    BRURLClient* client;
+    BRURL url;
+    std::unique_ptr<BRDataBuffer> workBuffer;
+    std::unique_ptr<std::ifstream> fileIn;
+    std::unique_ptr<std::ofstream> fileOut;
+    std::unique_ptr<BRStandardIOBufferTCPIP> connection;
+    uint32_t flags;
+    uint32_t remaining;
+    std::string boundary;
+    BRURL redirectURL;
+    uint32_t statusCode;
+    int32_t redirectCount;
+    std::ostringstream log;
+};
