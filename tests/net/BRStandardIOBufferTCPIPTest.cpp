@@ -1,10 +1,13 @@
 #include "net/BRStandardIOBufferTCPIP.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
@@ -222,7 +225,8 @@ TEST(BRStandardIOBufferTest, PartialFlushKeepsTheRestAtTheFront) {
     ASSERT_LT(rest, payload.size());
     EXPECT_EQ(Content(io->SendBuffer()), payload.substr(payload.size() - rest));
 
-    for (int flushes = 0; io->SendBuffer().Size() > 0 && flushes < 100000; ++flushes) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (io->SendBuffer().Size() > 0 && std::chrono::steady_clock::now() < giveUp) {
         io->Flush();
         if (io->SendBuffer().Size() > 0) usleep(1000);
     }
@@ -236,14 +240,17 @@ TEST(BRStandardIOBufferTest, PartialFlushKeepsTheRestAtTheFront) {
 class HighDescriptors {
 public:
     explicit HighDescriptors(int above) {
-        rlimit limit{};
-        getrlimit(RLIMIT_NOFILE, &limit);
-        if (limit.rlim_cur < static_cast<rlim_t>(above) + 64) {
-            limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, static_cast<rlim_t>(above) + 64);
-            setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &saved);
+        rlimit raised = saved;
+        if (raised.rlim_cur < static_cast<rlim_t>(above) + 64) {
+            raised.rlim_cur = std::min<rlim_t>(raised.rlim_max, static_cast<rlim_t>(above) + 64);
+            setrlimit(RLIMIT_NOFILE, &raised);
         }
+        const int source = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (source < 0) return;
+        fillers.push_back(source);
         for (;;) {
-            const int fd = dup(0);
+            const int fd = fcntl(source, F_DUPFD_CLOEXEC, 0);  // the lowest free number
             if (fd < 0) break;
             if (fd >= above) {
                 close(fd);
@@ -255,10 +262,12 @@ public:
     }
     ~HighDescriptors() {
         for (int fd : fillers) close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved);
     }
     bool reached = false;
 
 private:
+    rlimit saved{};
     std::vector<int> fillers;
 };
 
