@@ -59,7 +59,7 @@ class BRSocketIPvxFamilyTest : public testing::TestWithParam<Family> {};
 TEST_P(BRSocketIPvxFamilyTest, ExchangesBytesAndSeesThePeerClose) {
     ScriptedServer server(GetParam());
     NILO_SKIP_UNLESS_LISTENING(server);
-    server.Add(Script().AwaitRequest().Send("hello").Close());
+    server.Add(Script().AwaitRequest().Send("hel", 1, 5).Send("lo").Close());  // in pieces
     const std::string request = "GET / HTTP/1.1\r\n\r\n";
 
     const Output output = Capture([&] {
