@@ -1,0 +1,79 @@
+#include "net/BRSocketIPvx.h"
+
+#include <iostream>
+#include <vector>
+
+#include "net/BRSocketPlatform.h"
+
+BRSocketIPvx::BRSocketIPvx() : connection(BRSocketPlatform::kNone), hostName{}, serviceName{} {
+    BRSocketPlatform::Acquire();
+}
+
+BRSocketIPvx::~BRSocketIPvx() {
+    if (connection != BRSocketPlatform::kNone) {
+        BRSocketPlatform::ShutdownBoth(connection);
+        BRSocketPlatform::Close(connection);
+    }
+    BRSocketPlatform::Release();
+}
+
+int32_t BRSocketIPvx::Connect(std::string host, int32_t port) {
+    // A second Connect replaces the first connection instead of leaking it.
+    if (connection != BRSocketPlatform::kNone) {
+        BRSocketPlatform::ShutdownBoth(connection);
+        BRSocketPlatform::Close(connection);
+        connection = BRSocketPlatform::kNone;
+    }
+
+    std::vector<BRSocketPlatform::Endpoint> endpoints;
+    std::string errorText;
+    if (!BRSocketPlatform::Resolve(host, std::to_string(port), endpoints, errorText)) {
+        std::cerr << "getaddrinfo: " << errorText << std::endl;
+        return STATUS_CONNECT_FAILED;
+    }
+    for (const BRSocketPlatform::Endpoint& endpoint : endpoints) {
+        connection = BRSocketPlatform::Open(endpoint);
+        if (connection == BRSocketPlatform::kNone) continue;
+        if (BRSocketPlatform::Connect(connection, endpoint)) return STATUS_OK;
+        BRSocketPlatform::Close(connection);
+        connection = BRSocketPlatform::kNone;
+    }
+    std::cerr << "Could not connect" << std::endl;
+    return STATUS_CONNECT_FAILED;
+}
+
+bool BRSocketIPvx::IsReadable() { return BRSocketPlatform::WaitReadable(connection, 1); }
+
+bool BRSocketIPvx::WaitReadable(int32_t milliseconds) {
+    return BRSocketPlatform::WaitReadable(connection, milliseconds);
+}
+
+int32_t BRSocketIPvx::Send(const char* data, int32_t length, int32_t& sent) {
+    if (connection == BRSocketPlatform::kNone) {
+        std::cout << "no socket" << std::endl;
+        return STATUS_OK;
+    }
+    const int64_t result = BRSocketPlatform::Send(connection, data, length);
+    sent = result < 0 ? 0 : static_cast<int32_t>(result);
+    return result == length ? STATUS_OK : STATUS_PARTIAL_SEND;
+}
+
+int32_t BRSocketIPvx::Receive(char* buffer, int32_t capacity, int64_t& received) {
+    received = BRSocketPlatform::Receive(connection, buffer, capacity);
+    if (received < 0) {
+        const int error = BRSocketPlatform::LastError();  // before the stream can touch it
+        std::cout << "error in read (errno=" << error << ")" << std::endl;
+        received = 0;
+    }
+    return STATUS_OK;
+}
+
+int32_t BRSocketIPvx::ReceiveIfReady(char* buffer, int32_t capacity, int64_t& received) {
+    if (IsReadable()) return Receive(buffer, capacity, received);
+    received = 0;
+    return STATUS_OK;
+}
+
+std::string BRSocketIPvx::HostName() { return hostName; }
+
+std::string BRSocketIPvx::ServiceName() { return serviceName; }

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The operating system's socket interface, reduced to what BRSocketIPvx needs.
+// This is the only place that talks to the system's sockets, so another
+// backend (for instance one that must start and release a socket library)
+// fits in here without touching the socket class. This build uses POSIX
+// sockets.
+class BRSocketPlatform {
+public:
+    using Handle = intptr_t;
+    static constexpr Handle kNone = -1;
+
+    // One address offered by the resolver, ready to create and connect a socket.
+    struct Endpoint {
+        int family = 0;
+        int type = 0;
+        int protocol = 0;
+        std::vector<unsigned char> address;  // the system's socket address, as is
+    };
+
+    // Socket-library lifetime: Acquire for every socket created, Release for
+    // every socket destroyed. The library is started when the count leaves 0
+    // and released when it returns to 0.
+    static void Acquire();
+    static void Release();
+    static int32_t LiveSockets();
+    static bool LibraryStarted();
+    static int64_t LibraryStarts();  // how often it was started, ever
+
+    // Resolves host and service to stream endpoints of any family, in the
+    // resolver's order. On failure returns false and sets errorText to the
+    // resolver's one-line message.
+    static bool Resolve(const std::string& host, const std::string& service,
+                        std::vector<Endpoint>& endpoints, std::string& errorText);
+
+    static Handle Open(const Endpoint& endpoint);  // kNone on failure
+    static bool Connect(Handle handle, const Endpoint& endpoint);
+    static void ShutdownBoth(Handle handle);
+    static void Close(Handle handle);
+
+    // Sends without waiting for room and without a broken-pipe signal: returns
+    // the number of bytes the system took, or -1 (also when it had no room).
+    static int64_t Send(Handle handle, const char* data, int32_t length);
+    // Receives like recv with no flags: bytes received, 0 at end of stream,
+    // -1 on failure.
+    static int64_t Receive(Handle handle, char* buffer, int32_t capacity);
+    // Waits up to `milliseconds` for the handle to become readable (data, end
+    // of stream or a pending error). A handle of kNone is never ready and
+    // returns at once.
+    static bool WaitReadable(Handle handle, int32_t milliseconds);
+
+    // The error number of the last failed call on this thread.
+    static int LastError();
+};
