@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+#include "url/BRURL.h"
+
+// The one request a connection carries: a GET for the URL's path, query and
+// fragment, with four fixed header lines. The port never goes into Host, and
+// user and password are never sent.
+class BRHTTPRequest {
+public:
+    static std::string Build(const BRURL& url);
+};

@@ -1,0 +1,74 @@
+#include "http/BRHTTPText.h"
+
+#include <cctype>
+#include <limits>
+
+namespace {
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+std::string BRHTTPText::Lower(std::string_view text) {
+    std::string lowered(text);
+    for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lowered;
+}
+
+BRHTTPText::Number BRHTTPText::DecimalU32(std::string_view text, uint32_t& value) {
+    uint64_t v = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        v = v * 10 + static_cast<uint64_t>(text[i] - '0');
+        if (v > UINT32_MAX) return Number::TooLarge;
+    }
+    if (i == 0) return Number::Missing;
+    value = static_cast<uint32_t>(v);
+    return Number::Ok;
+}
+
+BRHTTPText::Number BRHTTPText::HexU32(std::string_view text, uint32_t& value) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    const size_t first = i;
+    uint64_t v = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = HexDigit(text[i]);
+        if (digit < 0) break;
+        v = v * 16 + static_cast<uint64_t>(digit);
+        if (v > UINT32_MAX) return Number::TooLarge;
+    }
+    if (i == first) return Number::Missing;
+    value = static_cast<uint32_t>(v);
+    return Number::Ok;
+}
+
+BRHTTPText::Number BRHTTPText::DecimalI64(std::string_view text, int64_t& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const size_t first = i;
+    // Accumulate as a negative number so that the most negative value fits.
+    int64_t v = 0;
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (v < (kMin + digit) / 10) return Number::TooLarge;
+        v = v * 10 - digit;
+    }
+    if (i == first) return Number::Missing;
+    if (!negative) {
+        if (v == kMin) return Number::TooLarge;
+        v = -v;
+    }
+    value = v;
+    return Number::Ok;
+}
+
+size_t BRHTTPText::SkipSpaces(std::string_view text, size_t from) {
+    while (from < text.size() && text[from] == ' ') ++from;
+    return from;
+}

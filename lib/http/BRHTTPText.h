@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Small text helpers shared by the HTTP header and body parsers. Numbers are
+// read from the start of the given text; each reader says whether a number
+// was there and whether it fits.
+class BRHTTPText {
+public:
+    enum class Number { Ok, Missing, TooLarge };
+
+    // Every byte passed through the C library's tolower.
+    static std::string Lower(std::string_view text);
+    // A run of decimal digits that must fit in 32 bits unsigned.
+    static Number DecimalU32(std::string_view text, uint32_t& value);
+    // Blanks, then a run of hexadecimal digits (either case) that must fit in
+    // 32 bits; whatever follows the digits is ignored.
+    static Number HexU32(std::string_view text, uint32_t& value);
+    // An optional sign, then decimal digits, fitting in 64 bits signed; the
+    // number ends at the first other character.
+    static Number DecimalI64(std::string_view text, int64_t& value);
+    // Index of the first byte at or after `from` that is not a space.
+    static size_t SkipSpaces(std::string_view text, size_t from);
+};

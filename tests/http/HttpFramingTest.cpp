@@ -1,0 +1,147 @@
+// The three body framings, each case run with the response whole and one byte
+// per send: both must deliver the same bytes and end the same way.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "HttpCase.h"
+
+namespace {
+
+const std::string kOk = "HTTP/1.1 200 OK\r\n";
+const std::string k26 = "abcdefghijklmnopqrstuvwxyz";
+
+std::string Multipart(const std::string& boundaryParameter = "frame") {
+    return kOk + "Content-Type: multipart/x-mixed-replace; boundary=" + boundaryParameter + "\r\n\r\n";
+}
+
+std::string Part(const std::string& body, const std::string& length = "") {
+    return "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+           (length.empty() ? std::to_string(body.size()) : length) + "\r\n\r\n" + body + "\r\n";
+}
+
+std::string Bytes(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 7 + 3);
+    return s;
+}
+
+std::string OneByteChunks(size_t n) {
+    std::string body;
+    for (size_t i = 0; i < n; ++i) body += "1\r\n" + std::string(1, static_cast<char>('a' + i % 26)) + "\r\n";
+    return body + "0\r\n\r\n";
+}
+
+std::string Letters(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += static_cast<char>('a' + i % 26);
+    return s;
+}
+
+const std::string kPart1000 = Bytes(1000);
+
+const HttpCase kCases[] = {
+    // Content-Length
+    {"length", kOk + "Content-Length: 5\r\n\r\nhello", "hello", NILO_END, {NILO_DATA}},
+    {"length zero", kOk + "Content-Length: 0\r\n\r\n", "", NILO_END, {NILO_DATA}},
+    {"length with text after it", kOk + "Content-Length: 5 bytes\r\n\r\nhello", "hello", NILO_END, {NILO_DATA}},
+    {"header names in any case", "HTTP/1.1 200 OK\r\nCONTENT-LENGTH:   3\r\n\r\nabc", "abc", NILO_END, {NILO_DATA}},
+    {"404 body is data", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", "not found", NILO_END,
+     {NILO_DATA}},
+    {"binary body", kOk + "Content-Length: 1000\r\n\r\n" + kPart1000, kPart1000, NILO_END, {NILO_DATA}},
+    {"surplus with the header is dropped", kOk + "Content-Length: 3\r\n\r\nabcdef", "abc", NILO_END, {NILO_DATA},
+     true, true},
+    {"length too large", kOk + "Content-Length: 4294967296\r\n\r\n", "", NILO_ERROR, {NILO_DATA}},
+    {"length without digits", kOk + "Content-Length: x\r\n\r\n", "", NILO_ERROR, {NILO_DATA}},
+    {"no framing", kOk + "Server: x\r\n\r\nbody", "", NILO_ERROR, {NILO_DATA}},
+    {"no status code", "HTTP/1.1 OK\r\nContent-Length: 2\r\n\r\nab", "", NILO_ERROR, {NILO_DATA}},
+    {"extension header ending in content-length comes first",
+     kOk + "X-Original-Content-Length: 2\r\nContent-Length: 4\r\n\r\nabcd", "ab", NILO_END, {NILO_DATA}, true, true},
+
+    // Transfer-Encoding
+    {"chunked", kOk + "Transfer-Encoding: chunked\r\n\r\n1a\r\n" + k26 + "\r\n0\r\n\r\n", k26, NILO_END, {NILO_DATA}},
+    {"chunk sizes in either case and with extensions",
+     kOk + "Transfer-Encoding: chunked\r\n\r\n1A\r\n" + k26 + "\r\n1a;name=value\r\n" + k26 + "\r\n 3\r\nxyz\r\n0\r\n\r\n",
+     k26 + k26 + "xyz", NILO_END, {NILO_DATA}},
+    {"chunked wins over content-length",
+     kOk + "Content-Length: 99\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", "ok", NILO_END,
+     {NILO_DATA}},
+    {"other transfer coding has no body", kOk + "Transfer-Encoding: gzip\r\n\r\nxxxx", "", NILO_END, {NILO_DATA}},
+    {"chunk size not a number", kOk + "Transfer-Encoding: chunked\r\n\r\nzz\r\nab\r\n0\r\n\r\n", "", NILO_ERROR,
+     {NILO_DATA}},
+    {"chunk size beyond 32 bits", kOk + "Transfer-Encoding: chunked\r\n\r\n100000000\r\nab\r\n", "", NILO_ERROR,
+     {NILO_DATA}},
+    // Sizes whose line end would not fit in 32 bits must not wrap to a small chunk.
+    {"chunk size FFFFFFFE", kOk + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFE\r\nab\r\n0\r\n\r\n", "", NILO_ERROR,
+     {NILO_DATA}},
+    {"chunk size FFFFFFFF", kOk + "Transfer-Encoding: chunked\r\n\r\nffffffff\r\nab\r\n0\r\n\r\n", "", NILO_ERROR,
+     {NILO_DATA}},
+    {"many one-byte chunks", kOk + "Transfer-Encoding: chunked\r\n\r\n" + OneByteChunks(3000), Letters(3000),
+     NILO_END, {NILO_DATA}},
+
+    // multipart/x-mixed-replace
+    {"multipart parts carry their length",
+     Multipart() + Part(kPart1000) + Part("second") + "--frame--\r\n",
+     std::string("\xE8\x03\x00\x00", 4) + kPart1000 + LittleEndian(6) + "second", NILO_END, {NILO_MULTIPART}},
+    {"multipart close delimiter needs nothing after it", Multipart() + Part("x") + "--frame--",
+     LittleEndian(1) + "x", NILO_END, {NILO_MULTIPART}},
+    {"multipart part of length zero ends the stream", Multipart() + Part("ab") + Part("", "0") + Part("cd"),
+     LittleEndian(2) + "ab" + LittleEndian(0), NILO_END, {NILO_MULTIPART}},
+    {"multipart part without content-length", Multipart() + Part("ab") + "--frame\r\nContent-Type: x\r\n\r\nzz",
+     LittleEndian(2) + "ab", NILO_ERROR, {NILO_MULTIPART}},
+    {"multipart part without the boundary", Multipart() + "--other\r\nContent-Length: 2\r\n\r\nab\r\n", "",
+     NILO_ERROR, {NILO_MULTIPART}},
+    {"multipart quoted boundary is kept with its quotes", Multipart("\"frame\"") + Part("ab") + "--frame--\r\n", "",
+     NILO_ERROR, {NILO_MULTIPART}},
+    {"multipart content-type without boundary", kOk + "Content-Type: multipart/x-mixed-replace\r\n\r\n", "",
+     NILO_ERROR, {NILO_DATA}},
+    // A length that does not fit the 4-byte record must not be cut to 32 bits.
+    {"multipart length beyond 32 bits", Multipart() + Part("ab", "4294967297"), "", NILO_ERROR, {NILO_MULTIPART}},
+    {"multipart negative length", Multipart() + Part("ab", "-1"), "", NILO_ERROR, {NILO_MULTIPART}},
+    {"multipart length 4294967295 is accepted", Multipart() + Part("ab", "4294967295"),
+     LittleEndian(0xFFFFFFFF) + "ab\r\n", NILO_ERROR, {NILO_MULTIPART}},
+
+    // A peer that closes before the response is complete: what arrived is
+    // delivered, then the read fails instead of waiting for ever.
+    {"peer closes inside the header", kOk + "Content-Le", "", NILO_ERROR, {NILO_DATA}},
+    {"peer closes inside a length body", kOk + "Content-Length: 10\r\n\r\n12345", "12345", NILO_ERROR,
+     {NILO_DATA}},
+    {"peer closes inside a chunk", kOk + "Transfer-Encoding: chunked\r\n\r\n1a\r\nabc", "abc", NILO_ERROR,
+     {NILO_DATA}},
+    {"peer closes before the last chunk", kOk + "Transfer-Encoding: chunked\r\n\r\n2\r\nab\r\n", "ab",
+     NILO_ERROR, {NILO_DATA}},
+    {"peer closes a multipart stream without its close delimiter", Multipart() + Part("ab") + Part("cd"),
+     LittleEndian(2) + "ab" + LittleEndian(2) + "cd", NILO_ERROR, {NILO_MULTIPART}},
+    {"peer closes inside a part", Multipart() + Part("abcd").substr(0, 58), LittleEndian(4) + "ab", NILO_ERROR,
+     {NILO_MULTIPART}},
+
+    // Nothing the reader collects may grow without bound.
+    {"header without its end past 8192 bytes", kOk + "X: " + std::string(8200, 'x'), "", NILO_ERROR, {NILO_DATA},
+     false},
+    {"part header without its end past 8192 bytes", Multipart() + "--frame\r\nX: " + std::string(8200, 'x'), "",
+     NILO_ERROR, {NILO_MULTIPART}, false},
+    {"chunk-size line without its end past 8192 bytes",
+     kOk + "Transfer-Encoding: chunked\r\n\r\n" + std::string(8200, '1'), "", NILO_ERROR, {NILO_DATA}, false},
+};
+
+class HttpFramingTest : public testing::TestWithParam<size_t> {};
+
+TEST_P(HttpFramingTest, DeliversBytesAndEnds) {
+    const size_t pieceSize = GetParam();
+    for (const HttpCase& c : kCases) {
+        if (c.wholeOnly && pieceSize != 0) continue;
+        SCOPED_TRACE(c.name);
+        const NiloRead read = RunCase(c, pieceSize);
+        EXPECT_EQ(read.last(), c.last);
+        EXPECT_TRUE(read.bytes == c.delivered) << "delivered " << testing::PrintToString(read.bytes);
+        EXPECT_TRUE(read.unexpected(c.along).empty()) << testing::PrintToString(read.results);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pieces, HttpFramingTest, testing::Values(size_t{0}, size_t{1}),
+                         [](const testing::TestParamInfo<size_t>& info) {
+                             return info.param == 0 ? std::string("Whole") : std::string("ByteByByte");
+                         });
+
+}  // namespace

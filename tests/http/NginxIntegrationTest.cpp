@@ -1,0 +1,155 @@
+// Reads from a real HTTP server: nginx, started by the test on a loopback port
+// with a configuration the test writes.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "NiloRead.h"
+#include "nilo.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kNginx = "/usr/sbin/nginx";
+
+int FreeLoopbackPort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+bool Accepts(int port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+
+class NginxIntegrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(kNginx)) << "nginx is not installed (tools/install-deps.sh installs it)";
+        dir = fs::temp_directory_path() / ("nilo-nginx-" + std::to_string(getpid()));
+        fs::create_directories(dir / "www");
+        std::mt19937 random(7);
+        content.resize(3 * 1024 * 1024 + 17);
+        for (char& c : content) c = static_cast<char>(random());
+        std::ofstream(dir / "www" / "file.bin", std::ios::binary).write(content.data(), content.size());
+
+        for (int attempt = 0; attempt < 5 && pid <= 0; ++attempt) {
+            port = FreeLoopbackPort();
+            WriteConfig();
+            pid = fork();
+            if (pid == 0) {
+                const std::string prefix = dir.string() + "/";
+                const std::string error = (dir / "error.log").string();
+                const std::string conf = (dir / "nginx.conf").string();
+                execl(kNginx, kNginx, "-p", prefix.c_str(), "-e", error.c_str(), "-c", conf.c_str(), nullptr);
+                _exit(127);
+            }
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!Accepts(port) && std::chrono::steady_clock::now() < deadline) {
+                if (waitpid(pid, nullptr, WNOHANG) == pid) {  // port taken meanwhile: try another
+                    pid = -1;
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        ASSERT_GT(pid, 0) << "nginx did not start";
+        ASSERT_TRUE(Accepts(port));
+    }
+
+    void TearDown() override {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+
+    void WriteConfig() {
+        const std::string d = dir.string();
+        const std::string base = "http://127.0.0.1:" + std::to_string(port);
+        std::ofstream conf(dir / "nginx.conf");
+        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+             << "pid " << d << "/nginx.pid;\nerror_log " << d << "/error.log;\n"
+             << "events { worker_connections 64; }\n"
+             << "http {\n  access_log off;\n"
+             << "  client_body_temp_path " << d << "/tmp;\n  proxy_temp_path " << d << "/tmp;\n"
+             << "  fastcgi_temp_path " << d << "/tmp;\n  uwsgi_temp_path " << d << "/tmp;\n"
+             << "  scgi_temp_path " << d << "/tmp;\n"
+             << "  server {\n    listen 127.0.0.1:" << port << ";\n    root " << d << "/www;\n"
+             << "    location = /one { return 301 " << base << "/two; }\n"
+             << "    location = /two { return 302 " << base << "/three; }\n"
+             << "    location = /three { return 303 " << base << "/file.bin; }\n"
+             << "  }\n}\n";
+    }
+
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+
+    fs::path dir;
+    std::string content;
+    int port = 0;
+    pid_t pid = -1;
+};
+
+TEST_F(NginxIntegrationTest, StaticFileArrivesByteIdentical) {
+    void* h = ConnectURL(Url("/file.bin").c_str(), 1, "", "");
+    const NiloRead read = ReadAll(h, 64 * 1024);
+    EXPECT_EQ(read.last(), NILO_END);
+    EXPECT_TRUE(read.unexpected({NILO_DATA}).empty());
+    EXPECT_TRUE(read.bytes == content) << "delivered " << read.bytes.size() << " of " << content.size();
+    const std::string log = GetLog(h);
+    EXPECT_NE(log.find("GET /file.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n"), std::string::npos);
+    EXPECT_NE(log.find("HTTP/1.1 200 OK"), std::string::npos);
+    DisconnectNILO(h);
+}
+
+TEST_F(NginxIntegrationTest, FollowsRedirectChainToItsEnd) {
+    testing::internal::CaptureStdout();
+    void* h = ConnectURL(Url("/one").c_str(), 1, "", "");
+    const NiloRead read = ReadAll(h, 64 * 1024);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(read.last(), NILO_END);
+    int redirected = 0;
+    for (NILOState s : read.results) redirected += s == NILO_REDIRECTED;
+    EXPECT_EQ(redirected, 3);
+    EXPECT_NE(out.find("redircounter: 1\nredircounter: 2\nredircounter: 3\n"), std::string::npos) << out;
+    // The redirect responses' own bodies come first; the file is delivered whole at the end.
+    ASSERT_GE(read.bytes.size(), content.size());
+    EXPECT_TRUE(read.bytes.compare(read.bytes.size() - content.size(), content.size(), content) == 0);
+    const std::string log = GetLog(h);
+    for (const char* line : {"GET /one HTTP/1.1", "301 Moved Permanently", "GET /two HTTP/1.1", "302 Found",
+                             "GET /three HTTP/1.1", "303 See Other", "GET /file.bin HTTP/1.1"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    DisconnectNILO(h);
+}
+
+}  // namespace
