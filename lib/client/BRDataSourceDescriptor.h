@@ -51,4 +51,12 @@ public:
     uint32_t statusCode;
     int32_t redirectCount;
     std::ostringstream log;
+
+private:
+    std::string fileName() const;
+    void openFileSource();
+    void openFileSink();
+    void openHttpSource();
+    int32_t getFileData(BRDataBuffer& buffer);
+    int32_t getHttpData(BRDataBuffer& buffer);
 };
