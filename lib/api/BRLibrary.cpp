@@ -105,3 +105,8 @@ NILOState BRLibrary::writeData(const void* handle, const char* bytes, unsigned c
             return NILO_NONE;
     }
 }
+
+uint32_t BRLibrary::bufferedBytes(const void* handle) const {
+    auto found = handleBuffers.find(handle);
+    return found != handleBuffers.end() ? found->second->Size() : 0;
+}

@@ -26,6 +26,10 @@ public:
     const char* getLog(const void* handle);
     NILOState writeData(const void* handle, const char* bytes, unsigned count);
 
+    // Bytes waiting in the handle's buffer (0 for unknown handles); lets tests
+    // check that the buffer stays bounded.
+    uint32_t bufferedBytes(const void* handle) const;
+
 private:
     BRLibrary() = default;
     ~BRLibrary() = default;
