@@ -8,6 +8,9 @@
 
 namespace {
 constexpr uint32_t kWorkGranularity = 16384;
+// Each step takes 16384 bytes, but asking the system for that little costs
+// twice the time of reading the file in large pieces.
+constexpr size_t kFileInStorage = 256 * 1024;
 }
 
 BRDataSourceDescriptor::BRDataSourceDescriptor(BRURLClient* client_, const std::string& urlText, int32_t direction,
@@ -31,6 +34,7 @@ BRDataSourceDescriptor::~BRDataSourceDescriptor() {
         fileIn->close();
         fileIn.reset();
     }
+    fileInStorage.reset();
     if (fileOut) {
         fileOut->close();
         fileOut.reset();
@@ -62,12 +66,17 @@ void BRDataSourceDescriptor::open() {
 void BRDataSourceDescriptor::openFileSource() {
     std::cout << "url path: " << url.path << std::endl;
     try {
-        fileIn = std::make_unique<std::ifstream>(fileName(), std::ios::in | std::ios::binary);
+        const std::string name = fileName();
+        fileInStorage.reset(new char[kFileInStorage]);  // filled by the stream; no need to clear it
+        fileIn = std::make_unique<std::ifstream>();
+        fileIn->rdbuf()->pubsetbuf(fileInStorage.get(), kFileInStorage);  // before open, or it has no effect
+        fileIn->open(name, std::ios::in | std::ios::binary);
         workBuffer = std::make_unique<BRDataBuffer>(kWorkGranularity);
         if (!fileIn || !fileIn->good()) throw BRException("something wrong with the fstream", __LINE__, "src");
         flags |= BR_DS_OPEN;
     } catch (...) {
         fileIn.reset();
+        fileInStorage.reset();
         workBuffer.reset();
         throw BRException("can't open file " + url.path, __LINE__, "src");
     }

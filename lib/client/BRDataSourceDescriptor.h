@@ -59,4 +59,8 @@ private:
     void openHttpSource();
     int32_t getFileData(BRDataBuffer& buffer);
     int32_t getHttpData(BRDataBuffer& buffer);
+
+    // The storage of fileIn's own buffer, which lets it read from the system
+    // in pieces larger than one 16384-byte step.
+    std::unique_ptr<char[]> fileInStorage;
 };
