@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "api/nilo.h"
 #include "client/BRURLClient.h"
+#include "css/BRCSSColorNames.h"
+#include "css/BRCSSPropertyRegistry.h"
 #include "net/BRDataBuffer.h"
 
 // Everything the library keeps between calls. Exactly one instance exists,
@@ -14,7 +17,8 @@
 // members are built in declaration order and destroyed in reverse, so this
 // declaration is the one place that fixes the load and unload order: the
 // client manager first (and so destroyed last, closing every descriptor still
-// open), then the handle tables.
+// open), then the handle tables, then the CSS property registry and the
+// colour set, which nothing on the data path consults.
 class BRLibrary {
 public:
     static BRLibrary& instance();
@@ -29,6 +33,10 @@ public:
     // Bytes waiting in the handle's buffer (0 for unknown handles); lets tests
     // check that the buffer stays bounded.
     uint32_t bufferedBytes(const void* handle) const;
+
+    // Read-only after loading.
+    const BRCSSPropertyRegistry& propertyRegistry() const { return cssPropertyRegistry; }
+    const std::set<std::string>& colorNames() const { return cssColorNames; }
 
 private:
     BRLibrary() = default;
@@ -46,5 +54,6 @@ private:
     std::map<const void*, std::unique_ptr<BRDataBuffer>> handleBuffers;
     std::map<const void*, int32_t> handleStates;
     std::map<const void*, std::string> handleLogs;
-    // Next, in this order: the CSS property registry and the colour set.
+    BRCSSPropertyRegistry cssPropertyRegistry;
+    std::set<std::string> cssColorNames = buildCSSColorNames();
 };

@@ -47,3 +47,14 @@ TEST(BRLibraryTest, FailedSinkKeepsNothingBuffered) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BRLibraryTest, LoadingBuildsTheCssRegistryAndColourSet) {
+    const BRLibrary& library = BRLibrary::instance();
+    EXPECT_EQ(library.propertyRegistry().getPropertyFactories().size(), 175u);
+    EXPECT_EQ(library.propertyRegistry().getHelperFactories().size(), 12u);
+    EXPECT_EQ(library.colorNames().size(), 140u);
+}
+
+}  // namespace
