@@ -51,4 +51,16 @@ public:
     uint32_t statusCode;
     int32_t redirectCount;
     std::ostringstream log;
+
+private:
+    std::string fileName() const;
+    void openFileSource();
+    void openFileSink();
+    void openHttpSource();
+    int32_t getFileData(BRDataBuffer& buffer);
+    int32_t getHttpData(BRDataBuffer& buffer);
+
+    // The storage of fileIn's own buffer, which lets it read from the system
+    // in pieces larger than one 16384-byte step.
+    std::unique_ptr<char[]> fileInStorage;
 };
