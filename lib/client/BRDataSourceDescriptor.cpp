@@ -4,6 +4,7 @@
 
 #include "api/nilo.h"
 #include "diag/BRException.h"
+#include "http/BRHTTPReader.h"
 #include "net/BRStandardIOBufferTCPIP.h"
 
 namespace {
@@ -57,7 +58,7 @@ void BRDataSourceDescriptor::open() {
     } else if (url.type == BR_URL_FILE && url.direction == BR_PROTOCOL_OUT) {
         openFileSink();
     } else if (url.type == BR_URL_HTTP && url.direction == BR_PROTOCOL_IN) {
-        openHttpSource();
+        BRHTTPReader::Open(*this);
     } else {
         throw BRException("currently not supported protocol", __LINE__, "src");
     }
@@ -95,16 +96,10 @@ void BRDataSourceDescriptor::openFileSink() {
 }
 
 // HTTP sources are opened by the HTTP client, which is not part of this build yet.
-void BRDataSourceDescriptor::openHttpSource() { throw BRException("currently not supported protocol", __LINE__, "src"); }
-
 int32_t BRDataSourceDescriptor::getData(BRDataBuffer& buffer) {
-    if (url.type == BR_URL_HTTP) return getHttpData(buffer);
+    if (url.type == BR_URL_HTTP) return BRHTTPReader::ReadStep(*this, buffer);
     if (url.type == BR_URL_FILE && url.direction == BR_PROTOCOL_IN && workBuffer && fileIn) return getFileData(buffer);
     return NILO_ERROR;
-}
-
-int32_t BRDataSourceDescriptor::getHttpData(BRDataBuffer&) {
-    throw BRException("currently not supported protocol", __LINE__, "src");
 }
 
 // One read of at most 16384 bytes. The work buffer only lends its storage:

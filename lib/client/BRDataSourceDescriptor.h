@@ -56,9 +56,7 @@ private:
     std::string fileName() const;
     void openFileSource();
     void openFileSink();
-    void openHttpSource();
     int32_t getFileData(BRDataBuffer& buffer);
-    int32_t getHttpData(BRDataBuffer& buffer);
 
     // The storage of fileIn's own buffer, which lets it read from the system
     // in pieces larger than one 16384-byte step.

@@ -15,7 +15,7 @@ struct HttpCase {
     std::string response;
     std::string delivered;
     NILOState last;
-    std::vector<NILOState> along;  // results allowed before the last
+    std::vector<NILOState> along;  // the phases the results before the last run through
     bool closeAfter = true;        // false: the server keeps the connection open, silent
     bool wholeOnly = false;        // the outcome depends on how the bytes are cut
 };

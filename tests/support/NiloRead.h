@@ -12,15 +12,16 @@ struct NiloRead {
     std::string bytes;                // everything delivered, in order
     std::vector<NILOState> results;   // the result of every call
     NILOState last() const { return results.empty() ? NILO_NONE : results.back(); }
-    // Results other than `allowed` before the final one.
-    std::vector<NILOState> unexpected(std::vector<NILOState> allowed) const {
-        std::vector<NILOState> odd;
+    // Whether the results before the last one run through `phases` in order,
+    // each phase repeated any number of times: {NILO_DATA, NILO_MULTIPART}
+    // allows DATA...DATA MULTIPART...MULTIPART.
+    bool follows(const std::vector<NILOState>& phases) const {
+        size_t phase = 0;
         for (size_t i = 0; i + 1 < results.size(); ++i) {
-            bool ok = false;
-            for (NILOState a : allowed) ok = ok || results[i] == a;
-            if (!ok) odd.push_back(results[i]);
+            while (phase < phases.size() && results[i] != phases[phase]) ++phase;
+            if (phase == phases.size()) return false;
         }
-        return odd;
+        return true;
     }
 };
 

@@ -1,0 +1,158 @@
+// Redirects: 301, 302 and 303 are followed to their Location on a new
+// connection, three times per source; the fourth raises.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "HttpCase.h"
+#include "NetTestHelpers.h"
+
+namespace {
+
+using Script = ScriptedServer::Script;
+
+std::string Redirect(int status, const std::string& location, const std::string& body = "") {
+    return "HTTP/1.1 " + std::to_string(status) + " Moved\r\nLocation: " + location +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+const std::string kFinal = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone";
+
+class HttpRedirectTest : public testing::Test {
+protected:
+    // Connection k of the server plays responses[k].
+    void Serve(const std::vector<std::string>& responses, size_t pieceSize = 0) {
+        for (const std::string& r : responses) server.Add(Script(pieceSize).AwaitRequest().Send(r).Close());
+    }
+    std::string At(const std::string& path) const { return Url(server, path); }
+
+    ScriptedServer server;
+};
+
+TEST_F(HttpRedirectTest, FollowsThreeAndRaisesAtTheFourth) {
+    Serve({Redirect(301, At("/2")), Redirect(302, At("/3"), "moved"), Redirect(303, At("/4")),
+           Redirect(302, At("/5")), kFinal});
+    void* h = ConnectURL(At("/1").c_str(), 1, "", "");
+    std::string message;
+    NiloRead read;
+    const Output output = Capture([&] {
+        try {
+            read = ReadAll(h);
+        } catch (const std::exception& e) {
+            message = e.what();
+        }
+    });
+    EXPECT_EQ(message, "too much redirections");
+    EXPECT_EQ(output.out, "redircounter: 1\nredircounter: 2\nredircounter: 3\nredircounter: 4\n");
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(server.Received(k).rfind("GET /" + std::to_string(k + 1) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n", 0), 0u)
+            << k;
+    DisconnectNILO(h);
+}
+
+TEST_F(HttpRedirectTest, RedirectBodyIsDeliveredAndTheTargetRead) {
+    for (size_t pieceSize : {size_t{0}, size_t{1}}) {
+        SCOPED_TRACE(pieceSize);
+        ScriptedServer local;
+        for (const std::string& r : {Redirect(301, "http://127.0.0.1:" + std::to_string(local.Port()) + "/next", "moved"),
+                                     kFinal})
+            local.Add(Script(pieceSize).AwaitRequest().Send(r).Close());
+        void* h = ConnectURL(Url(local, "/first").c_str(), 1, "", "");
+        NiloRead read;
+        Capture([&] { read = ReadAll(h); });
+        EXPECT_EQ(read.bytes, "moveddone");
+        EXPECT_EQ(read.last(), NILO_END);
+        int redirected = 0;
+        for (NILOState s : read.results) redirected += s == NILO_REDIRECTED;
+        EXPECT_EQ(redirected, 1);
+        DisconnectNILO(h);
+    }
+}
+
+TEST_F(HttpRedirectTest, LocationsThatCannotBeFollowed) {
+    // A free port: nothing accepts there.
+    int freePort = 0;
+    {
+        ScriptedServer probe;
+        freePort = probe.Port();
+    }
+    const struct {
+        std::string location;
+        NILOState last;
+    } cases[] = {
+        {"/relative/path", NILO_ERROR},                                        // refused by the URL parser
+        {"http://127.0.0.1:" + std::to_string(freePort) + "/gone", NILO_ERROR},  // nothing listens there
+        {"pelix://127.0.0.1:" + std::to_string(freePort) + "/", NILO_ERROR},
+        {"http://127.0.0.1/a\x7f", NILO_ERROR},                                // invalid character
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location);
+        ScriptedServer local;
+        local.Add(Script().AwaitRequest().Send(Redirect(302, c.location)).Close());
+        void* h = ConnectURL(Url(local).c_str(), 1, "", "");
+        NiloRead read;
+        Capture([&] { read = ReadAll(h); });
+        EXPECT_EQ(read.last(), c.last);
+        EXPECT_EQ(read.bytes, "");
+        DisconnectNILO(h);
+    }
+}
+
+TEST_F(HttpRedirectTest, RedirectToPelixIsConnectedThenFails) {
+    Serve({Redirect(303, "pelix://127.0.0.1:" + std::to_string(server.Port()) + "/p")});
+    server.Add(Script().FallSilent());  // the pelix connection: accepted, never spoken to
+    void* h = ConnectURL(At("/").c_str(), 1, "", "");
+    NiloRead read;
+    const Output output = Capture([&] { read = ReadAll(h); });
+    EXPECT_EQ(output.out, "redircounter: 1\n");
+    ASSERT_GE(read.results.size(), 2u);
+    EXPECT_EQ(read.results[read.results.size() - 2], NILO_REDIRECTED);
+    EXPECT_EQ(read.last(), NILO_ERROR);
+    EXPECT_EQ(server.Accepted(), 2u);
+    DisconnectNILO(h);
+}
+
+TEST_F(HttpRedirectTest, HttpsLocationRaisesTheInteger22) {
+    Serve({Redirect(302, "https://127.0.0.1/secure")});
+    void* h = ConnectURL(At("/").c_str(), 1, "", "");
+    int raised = 0;
+    for (int call = 0; call < 20 && raised == 0; ++call) {
+        char byte;
+        unsigned room = 1;
+        try {
+            GetData(h, &byte, room);
+        } catch (int e) {
+            raised = e;
+        }
+    }
+    EXPECT_EQ(raised, 22);
+    DisconnectNILO(h);
+}
+
+TEST_F(HttpRedirectTest, OtherStatusCodesAreReadLikeOk) {
+    for (int status : {300, 304, 307, 308}) {
+        SCOPED_TRACE(status);
+        ScriptedServer local;
+        local.Add(Script().AwaitRequest().Send(Redirect(status, Url(local, "/elsewhere"), "body")).Close());
+        void* h = ConnectURL(Url(local).c_str(), 1, "", "");
+        const NiloRead read = ReadAll(h);
+        EXPECT_EQ(read.bytes, "body");
+        EXPECT_EQ(read.last(), NILO_END);
+        EXPECT_EQ(local.Accepted(), 1u);
+        DisconnectNILO(h);
+    }
+}
+
+TEST_F(HttpRedirectTest, BlanksBeforeTheLocationAreSkipped) {
+    Serve({"HTTP/1.1 302 Found\r\nLocation:    " + At("/next") + "\r\nContent-Length: 0\r\n\r\n", kFinal});
+    void* h = ConnectURL(At("/").c_str(), 1, "", "");
+    NiloRead read;
+    Capture([&] { read = ReadAll(h); });
+    EXPECT_EQ(read.bytes, "done");
+    EXPECT_EQ(read.last(), NILO_END);
+    EXPECT_EQ(server.Received(1).rfind("GET /next HTTP/1.1\r\n", 0), 0u);
+    DisconnectNILO(h);
+}
+
+}  // namespace

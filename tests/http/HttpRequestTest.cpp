@@ -1,0 +1,126 @@
+// The request a source sends, and what its log holds.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "HttpCase.h"
+#include "NetTestHelpers.h"
+
+namespace {
+
+const std::string kResponse = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+
+std::string RequestFor(const std::string& path) {
+    ScriptedServer server;
+    server.Add(ScriptedServer::Script().AwaitRequest().Send(kResponse).Close());
+    void* h = ConnectURL(Url(server, path).c_str(), 1, "viewer", "secret");
+    ReadAll(h);
+    DisconnectNILO(h);
+    return server.Received(0);
+}
+
+std::string Request(const std::string& target, const std::string& host = "127.0.0.1") {
+    return "GET " + target + " HTTP/1.1\r\nHost: " + host +
+           "\r\nAccept: */*\r\nConnection: Keep-Alive\r\nUser-Agent: Nilo/1.7 (Brantol, Nilo-lib)\r\n\r\n";
+}
+
+TEST(HttpRequestTest, RequestTextByteForByte) {
+    const struct {
+        const char* path;
+        const char* target;
+    } cases[] = {
+        {"", "/"},
+        {"/video.cgi?res=2", "/video.cgi?res=2"},
+        {"/a?b=1#c", "/a?b=1#c"},
+        {"#frag", "/#frag"},
+        {"?q", "/?q"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        // The port never goes into Host; user and password are never sent.
+        EXPECT_EQ(RequestFor(c.path), Request(c.target));
+    }
+}
+
+TEST(HttpRequestTest, SentOnceAndLoggedWithTheHeader) {
+    ScriptedServer server;
+    server.Add(ScriptedServer::Script(1).AwaitRequest().Send(kResponse).Close());
+    void* h = ConnectURL(Url(server, "/x").c_str(), 1, "", "");
+    const NiloRead read = ReadAll(h);
+    EXPECT_EQ(read.last(), NILO_END);
+    EXPECT_GT(read.results.size(), 2u);  // the header came in pieces over several reads
+    EXPECT_EQ(server.Received(0), Request("/x"));
+    EXPECT_EQ(std::string(GetLog(h)), "\n" + Request("/x") + "\n\nHTTP/1.1 200 OK\r\nContent-Length: 2\n");
+    EXPECT_EQ(std::string(GetLog(h)), "");
+    DisconnectNILO(h);
+}
+
+TEST(HttpRequestTest, MultipartLogHoldsEveryPartHeader) {
+    ScriptedServer server;
+    const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=b";
+    server.Add(ScriptedServer::Script()
+                   .AwaitRequest()
+                   .Send(header + "\r\n\r\n--b\r\nContent-Length: 1\r\n\r\nx\r\n--b\r\nContent-Length: 1\r\n\r\ny\r\n--b--\r\n")
+                   .Close());
+    void* h = ConnectURL(Url(server).c_str(), 1, "", "");
+    EXPECT_EQ(ReadAll(h).last(), NILO_END);
+    EXPECT_EQ(std::string(GetLog(h)), "\n" + Request("/") + "\n\n" + header + "\n\n--b\r\nContent-Length: 1\n\n" +
+                                          "\r\n--b\r\nContent-Length: 1\n");
+    DisconnectNILO(h);
+}
+
+TEST(HttpRequestTest, HeaderAtTheLimit) {
+    // Exactly 8192 bytes without the blank line are still collected; the
+    // 8193rd fails the read.
+    for (size_t size : {size_t{8192}, size_t{8193}}) {
+        SCOPED_TRACE(size);
+        const std::string start = "HTTP/1.1 200 OK\r\nX: ";
+        ScriptedServer server;
+        server.Add(ScriptedServer::Script().AwaitRequest().Send(start + std::string(size - start.size(), 'x')).FallSilent());
+        void* h = ConnectURL(Url(server).c_str(), 1, "", "");
+        char byte;
+        unsigned room = 1;
+        NILOState last = GetData(h, &byte, room);  // sends the request
+        ASSERT_TRUE(server.WaitSteps(0, 2));
+        // Each poll brings at most 4096 bytes; after three more, all has arrived.
+        for (int call = 0; call < 4 && last != NILO_ERROR; ++call) {
+            room = 1;
+            last = GetData(h, &byte, room);
+        }
+        EXPECT_EQ(last, size == 8192 ? NILO_DATA : NILO_ERROR);
+        DisconnectNILO(h);
+    }
+}
+
+TEST(HttpRequestTest, UnreachableHostIsRefusedAtConnect) {
+    // A port that nothing listens on.
+    int freePort = 0;
+    {
+        ScriptedServer probe;
+        freePort = probe.Port();
+    }
+    const struct {
+        std::string url;
+        const char* line;
+    } cases[] = {
+        {"http://127.0.0.1:" + std::to_string(freePort) + "/", "Could not connect\n"},
+        {"http://a..b/", "getaddrinfo: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        std::string message;
+        const Output output = Capture([&] {
+            try {
+                ConnectURL(c.url.c_str(), 1, "", "");
+            } catch (const std::exception& e) {
+                message = e.what();
+            }
+        });
+        EXPECT_EQ(message, "can't create data source descriptor");
+        EXPECT_EQ(output.err.rfind(c.line, 0), 0u) << output.err;
+        EXPECT_EQ(output.err.find('\n'), output.err.size() - 1) << "exactly one line: " << output.err;
+    }
+}
+
+}  // namespace
