@@ -213,8 +213,8 @@ void JpegEncoder::encodeBlock(const float* samples, int& previousDC, BitWriter& 
             for (int y = 0; y < 8; ++y) sum += cosine.value[v][y] * rows[y * 8 + u];
             natural[v * 8 + u] = static_cast<int>(std::lround(sum / divisors[v * 8 + u]));
         }
-    // At the finest quantisation a coefficient may just pass 1023, which the
-    // baseline Huffman tables cannot code: keep it in range.
+    // Coefficients of 8-bit samples stay within +-1020; the baseline Huffman
+    // tables cannot code beyond 1023, so rounding must never take one there.
     for (int i = 1; i < 64; ++i) natural[i] = std::clamp(natural[i], -1023, 1023);
     for (int k = 0; k < 64; ++k) coefficients[k] = natural[zigzag[k]];
 
