@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// What a CameraServer serves; the command line of camera_server fills it.
+struct CameraServerOptions {
+    std::string host = "127.0.0.1";
+    int port = 8088;                                // 0: any free port
+    double fps = 25;                                // pictures per second; 0: no pauses
+    std::uint64_t frames = 0;                       // pictures per stream; 0: endless
+    std::uint64_t blobSize = 256ull * 1024 * 1024;  // body size of GET /blob
+    std::uint64_t parts = 1000;                     // part count of GET /parts
+    std::uint64_t partSize = 100 * 1024;            // part size of GET /parts
+};
+
+// A small HTTP/1.1 server on one address, one thread per client, one
+// response per connection:
+//   GET /blob   a Content-Length body of blobSize bytes (byte k is k % 251)
+//   GET /parts  a multipart/x-mixed-replace body of `parts` parts of partSize
+//               bytes each (the same pattern), sent without pauses, then the
+//               close delimiter and the end of the connection
+//   GET other   the camera: an endless multipart/x-mixed-replace stream of
+//               JPEG pictures (CameraFrame 0, 1, 2, ...) at `fps`, or `frames`
+//               pictures, the close delimiter and the end of the connection
+// Every part header is "--" boundary, Content-Type and Content-Length; every
+// part's bytes are followed by "\r\n".
+class CameraServer {
+public:
+    static const char* const boundary;
+
+    explicit CameraServer(const CameraServerOptions& options);
+    ~CameraServer();
+    CameraServer(const CameraServer&) = delete;
+    CameraServer& operator=(const CameraServer&) = delete;
+
+    // Binds and listens; returns the port. Throws std::runtime_error.
+    int listen();
+    // Accepts clients until the process ends.
+    void run();
+
+    // One part of a multipart body as it goes on the wire, its "\r\n" included.
+    static std::string part(const std::string& contentType, const std::string& bytes);
+
+private:
+    void serve(int client) const;
+    void serveCamera(int client) const;
+    void serveBlob(int client) const;
+    void serveParts(int client) const;
+
+    CameraServerOptions options;
+    int listener = -1;
+};
