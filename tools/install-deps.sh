@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make
   libgtest-dev libgmock-dev libbenchmark-dev
-  nginx
+  nginx libjpeg-turbo-progs
 )
 
 missing=()

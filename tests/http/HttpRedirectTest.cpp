@@ -109,6 +109,8 @@ TEST_F(HttpRedirectTest, RedirectToPelixIsConnectedThenFails) {
     ASSERT_GE(read.results.size(), 2u);
     EXPECT_EQ(read.results[read.results.size() - 2], NILO_REDIRECTED);
     EXPECT_EQ(read.last(), NILO_ERROR);
+    // The connection to the target was made (the server may take a moment to accept it).
+    EXPECT_TRUE(server.WaitReceived(1, 0));
     EXPECT_EQ(server.Accepted(), 2u);
     DisconnectNILO(h);
 }
