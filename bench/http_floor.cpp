@@ -13,7 +13,6 @@
 
 #include <netdb.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,14 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "CpuSeconds.h"
+
 namespace {
 
-double cpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 int connectTo(const std::string& host, const std::string& port) {
     addrinfo hints{};
@@ -119,6 +114,6 @@ int main(int argc, char** argv) {
     }
     ::close(fd);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("bytes=%lld elapsed=%.3f cpu=%.3f\n", body, elapsed, cpuSeconds());
+    std::printf("bytes=%lld elapsed=%.3f cpu=%.3f\n", body, elapsed, CpuSeconds());
     return expected >= 0 && body < expected ? 1 : 0;
 }

@@ -10,23 +10,12 @@
 
 #include "nilo.h"
 
-#include <sys/resource.h>
+#include "CpuSeconds.h"
 
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <vector>
-
-namespace {
-
-double cpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -50,6 +39,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("bytes=%llu elapsed=%.3f cpu=%.3f\n", bytes, elapsed, cpuSeconds());
+    std::printf("bytes=%llu elapsed=%.3f cpu=%.3f\n", bytes, elapsed, CpuSeconds());
     return state == NILO_END ? 0 : 1;
 }

@@ -71,12 +71,7 @@ TEST_F(HttpRedirectTest, RedirectBodyIsDeliveredAndTheTargetRead) {
 }
 
 TEST_F(HttpRedirectTest, LocationsThatCannotBeFollowed) {
-    // A free port: nothing accepts there.
-    int freePort = 0;
-    {
-        ScriptedServer probe;
-        freePort = probe.Port();
-    }
+    const int freePort = ScriptedServer::UnusedPort();
     const struct {
         std::string location;
         NILOState last;

@@ -94,12 +94,7 @@ TEST(HttpRequestTest, HeaderAtTheLimit) {
 }
 
 TEST(HttpRequestTest, UnreachableHostIsRefusedAtConnect) {
-    // A port that nothing listens on.
-    int freePort = 0;
-    {
-        ScriptedServer probe;
-        freePort = probe.Port();
-    }
+    const int freePort = ScriptedServer::UnusedPort();
     const struct {
         std::string url;
         const char* line;

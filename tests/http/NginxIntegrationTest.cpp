@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "NiloRead.h"
+#include "ScriptedServer.h"
 #include "nilo.h"
 
 namespace fs = std::filesystem;
@@ -26,18 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* kNginx = "/usr/sbin/nginx";
-
-int FreeLoopbackPort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 bool Accepts(int port) {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -62,7 +51,7 @@ protected:
         std::ofstream(dir / "www" / "file.bin", std::ios::binary).write(content.data(), content.size());
 
         for (int attempt = 0; attempt < 5 && pid <= 0; ++attempt) {
-            port = FreeLoopbackPort();
+            port = ScriptedServer::UnusedPort();
             WriteConfig();
             pid = fork();
             if (pid == 0) {

@@ -85,6 +85,9 @@ public:
 
     void Add(Script script);
 
+    // A loopback port that nothing listens on: one just released by a server.
+    static int UnusedPort() { return ScriptedServer().Port(); }
+
     size_t Accepted() const;
     // Bytes received so far on connection k (empty before it is accepted).
     std::string Received(size_t k) const;
