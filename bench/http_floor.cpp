@@ -28,7 +28,6 @@
 
 namespace {
 
-
 int connectTo(const std::string& host, const std::string& port) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
