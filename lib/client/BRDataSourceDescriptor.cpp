@@ -95,7 +95,7 @@ void BRDataSourceDescriptor::openFileSink() {
     }
 }
 
-// HTTP sources are opened by the HTTP client, which is not part of this build yet.
+// HTTP sources are read by the HTTP read step, file sources here.
 int32_t BRDataSourceDescriptor::getData(BRDataBuffer& buffer) {
     if (url.type == BR_URL_HTTP) return BRHTTPReader::ReadStep(*this, buffer);
     if (url.type == BR_URL_FILE && url.direction == BR_PROTOCOL_IN && workBuffer && fileIn) return getFileData(buffer);
