@@ -1,23 +1,20 @@
 #pragma once
 
-// Helpers for the tests of the programs in tools/: a child process whose
-// first output line is read with a bound, a temporary folder, a loopback
-// client with bounded waits, and a decoder run through djpeg.
+// Helpers for the tests of the programs in tools/: a loopback client with
+// bounded waits and a decoder run through djpeg, besides the child process
+// and the temporary folder of tests/support.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "ChildProcess.h"
+#include "TempDir.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -25,83 +22,10 @@
 
 namespace tooltest {
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "nilo-tools-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-};
-
-// Runs a program with arguments; killed when the object goes (or the test
-// process dies). firstLine() waits at most `seconds` for its first line.
-class ChildProcess {
-public:
-    explicit ChildProcess(std::vector<std::string> arguments) {
-        std::vector<char*> argv;  // built before fork: the child only calls exec
-        for (auto& a : arguments) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int fds[2];
-        if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
-        pid = ::fork();
-        if (pid < 0) throw std::runtime_error("fork failed");
-        if (pid == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        output = fds[0];
-    }
-    ~ChildProcess() {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        ::close(output);
-    }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    std::string firstLine(int seconds = 10) {
-        std::string line;
-        char c = 0;
-        while (line.empty() || line.back() != '\n') {
-            pollfd p{output, POLLIN, 0};
-            if (::poll(&p, 1, seconds * 1000) <= 0 || ::read(output, &c, 1) != 1) return line;
-            line += c;
-        }
-        line.pop_back();
-        return line;
-    }
-
-private:
-    pid_t pid = -1;
-    int output = -1;
-};
+using testsupport::ChildProcess;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 // A plain TCP client on 127.0.0.1; every receive waits at most 10 seconds.
 class LoopbackClient {
