@@ -49,12 +49,6 @@ void Run(Handles& handles) {
     uint32_t remaining = 0;  // content bytes of the current part still to come
     uint32_t partIndex = 0;
     std::ofstream part;
-    // A multipart stream that ends or fails hands out the bytes still buffered
-    // for it with NILO_DATA. They are the rest of the stream (part contents and
-    // length prefixes), so once the source has shown itself multipart they are
-    // cut into parts like the rest; otherwise the last pictures would be cut
-    // short and their prefixes would land in the sink.
-    bool multipart = false;
     auto writeContent = [&](uint32_t count) {
         WriteData(handles.sink, buffer, count);
         if (part.is_open()) part.write(buffer, count);
@@ -70,11 +64,7 @@ void Run(Handles& handles) {
         if (state > NILO_MULTIPART) break;
         held += size;
         buffer[held] = 0;
-        // Bytes of a redirect step still belong to the old response; the new
-        // one is not multipart until it says so.
-        const bool cut = multipart || state == NILO_MULTIPART;
-        multipart = state == NILO_MULTIPART || (multipart && state == NILO_DATA);
-        if (!cut) {
+        if (state != NILO_MULTIPART) {
             WriteData(handles.sink, buffer, held);
             std::cout << buffer;
             held = 0;

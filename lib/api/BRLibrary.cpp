@@ -38,6 +38,7 @@ void BRLibrary::disconnect(const void* handle) {
     owned.reset();
     handleStates.erase(handle);
     handleLogs.erase(handle);
+    multipartHandles.erase(handle);
     client.disconnect(handle);
 }
 
@@ -51,7 +52,13 @@ NILOState BRLibrary::getData(const void* handle, char* destination, unsigned& si
     // (or the caller asks for nothing): a file step appends 16384 bytes, so
     // stepping on every call would let a caller that takes little per call
     // pile up the whole source in memory. What the caller sees is the same.
-    if (state < NILO_END && (size == 0 || buffer.Size() < size)) state = client.getData(handle, buffer);
+    if (state < NILO_END && (size == 0 || buffer.Size() < size)) {
+        state = client.getData(handle, buffer);
+        if (state == NILO_MULTIPART)
+            multipartHandles.insert(handle);
+        else if (state < NILO_END)
+            multipartHandles.erase(handle);
+    }
 
     const uint32_t n = size < buffer.Size() ? size : buffer.Size();
     size = n;
@@ -68,7 +75,8 @@ NILOState BRLibrary::getData(const void* handle, char* destination, unsigned& si
             return static_cast<NILOState>(state);
         case NILO_END:
         case NILO_ERROR:
-            return n == 0 && buffer.Size() == 0 ? static_cast<NILOState>(state) : NILO_DATA;
+            if (n == 0 && buffer.Size() == 0) return static_cast<NILOState>(state);
+            return multipartHandles.count(handle) != 0 ? NILO_MULTIPART : NILO_DATA;
         default:
             return NILO_NONE;
     }

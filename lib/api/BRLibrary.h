@@ -54,6 +54,10 @@ private:
     std::map<const void*, std::unique_ptr<BRDataBuffer>> handleBuffers;
     std::map<const void*, int32_t> handleStates;
     std::map<const void*, std::string> handleLogs;
+    // Handles whose last transfer step before the end reported a multipart
+    // stream: the bytes still buffered when such a stream ends are part bytes
+    // and are handed out with NILO_MULTIPART, so a caller can keep cutting them.
+    std::set<const void*> multipartHandles;
     BRCSSPropertyRegistry cssPropertyRegistry;
     std::set<std::string> cssColorNames = buildCSSColorNames();
 };

@@ -20,6 +20,9 @@ enum : uint32_t {
     BR_DS_FAILED = 0x08,
     BR_DS_CHUNKED = 0x10,
     BR_DS_MULTIPART = 0x20,
+    // A multipart stream has ended in a read that handed out part bytes; the
+    // next read reports the end. Not part of the response phase.
+    BR_DS_STREAM_ENDED = 0x40,
 };
 
 // One open source or sink; its address is the handle callers hold.

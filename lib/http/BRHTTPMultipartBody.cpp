@@ -57,8 +57,20 @@ void AppendLength(BRDataBuffer& target, uint32_t length) {
 }  // namespace
 
 int32_t BRHTTPMultipartBody::Step(BRDataSourceDescriptor& d, BRDataBuffer& target) {
+    if (d.flags & BR_DS_STREAM_ENDED) return BRHTTPRedirect::EndOfResponse(d);
     const bool peerGone = BRHTTPReader::Poll(d, true);
     BRDataBuffer& work = *d.workBuffer;
+    // A read that hands part bytes to the caller reports NILO_MULTIPART; the
+    // end of the stream, or its failure, is left for the next read. So no
+    // part byte is ever handed out as if the source were not multipart.
+    const uint32_t before = target.Size();
+    auto handedOut = [&] { return target.Size() != before; };
+    auto endOfStream = [&]() -> int32_t {
+        if (!handedOut()) return BRHTTPRedirect::EndOfResponse(d);
+        d.flags |= BR_DS_STREAM_ENDED;
+        return NILO_MULTIPART;
+    };
+
     for (;;) {
         if (d.remaining != 0) {
             if (work.Size() == 0) break;
@@ -74,23 +86,25 @@ int32_t BRHTTPMultipartBody::Step(BRDataSourceDescriptor& d, BRDataBuffer& targe
         size_t headerBytes = 0;
         const Header header = ParsePartHeader(content, d.boundary, length, headerBytes);
         if (header == Header::NeedMore) {
-            if (work.Size() > BRHTTPReader::kHeaderLimit) return BRHTTPReader::Fail(d);
-            break;
+            if (work.Size() <= BRHTTPReader::kHeaderLimit) break;
+            return handedOut() ? NILO_MULTIPART : BRHTTPReader::Fail(d);
         }
         if (header == Header::Close) {
             work.Clear();
-            return BRHTTPRedirect::EndOfResponse(d);
+            return endOfStream();
         }
+        // A bad part header fails the stream in the next read, which meets it again.
+        if (header == Header::Bad && handedOut()) return NILO_MULTIPART;
         d.log << '\n' << content.substr(0, headerBytes - 4) << '\n';
         work.Consume(static_cast<uint32_t>(headerBytes));
         if (header == Header::Bad) return BRHTTPReader::Fail(d);
 
         d.remaining = length;
         AppendLength(target, length);
-        if (d.remaining == 0) return BRHTTPRedirect::EndOfResponse(d);
+        if (d.remaining == 0) return endOfStream();
     }
     // The stream has no end of its own before its close delimiter, so a peer
-    // that is gone leaves it incomplete.
-    if (peerGone) return BRHTTPReader::Fail(d);
+    // that is gone leaves it incomplete. The next read meets the same peer.
+    if (peerGone && !handedOut()) return BRHTTPReader::Fail(d);
     return NILO_MULTIPART;
 }
