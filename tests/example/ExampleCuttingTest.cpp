@@ -1,9 +1,7 @@
 // How niloexample cuts the stream it reads back into parts, against scripted
 // HTTP sources. The whole response goes out in one send, so the library
 // hands it out in the example's full 1023-byte reads; the part sizes below
-// are chosen so that those reads fall where each case needs them. Every
-// multipart stream is longer than the two 4096-byte polls of the first read,
-// so the example sees NILO_MULTIPART before the end arrives.
+// are chosen so that those reads fall where each case needs them.
 
 #include <gtest/gtest.h>
 
