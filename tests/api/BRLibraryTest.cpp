@@ -14,12 +14,12 @@ namespace {
 TEST(BRLibraryTest, SourceBufferStaysBoundedWhateverThePieceSize) {
     TempFolder folder;
     const std::string content = PatternBytes(512 * 1024);
-    WriteFile(folder.file("in.bin"), content);
+    writeFile((folder / "in.bin"), content);
     BRLibrary& library = BRLibrary::instance();
 
     for (unsigned room : {1u, 1023u, 20000u}) {
         SCOPED_TRACE(room);
-        void* h = library.connectURL(FileUrl(folder.file("in.bin")).c_str(), 1, nullptr, nullptr);
+        void* h = library.connectURL(FileUrl((folder / "in.bin")).c_str(), 1, nullptr, nullptr);
         std::vector<char> destination(room);
         std::string bytes;
         uint32_t largest = 0;

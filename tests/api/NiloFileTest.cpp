@@ -48,8 +48,8 @@ protected:
 
 TEST_F(NiloFileTest, ReadsTwentyThousandBytesInPiecesOf1023) {
     const std::string content = PatternBytes(20000);
-    WriteFile(folder.file("in.bin"), content);
-    void* h = ConnectURL(FileUrl(folder.file("in.bin")).c_str(), 1, nullptr, nullptr);
+    writeFile((folder / "in.bin"), content);
+    void* h = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 1, nullptr, nullptr);
     ASSERT_NE(h, nullptr);
 
     std::string bytes;
@@ -75,10 +75,10 @@ TEST_F(NiloFileTest, ReadsTwentyThousandBytesInPiecesOf1023) {
 
 TEST_F(NiloFileTest, DeliversExactBytesForAnyPieceSize) {
     const std::string content = PatternBytes(100000);
-    WriteFile(folder.file("in.bin"), content);
+    writeFile((folder / "in.bin"), content);
     for (unsigned room : {1u, 1000u, 16384u, 16385u, 1u << 20}) {
         SCOPED_TRACE(room);
-        void* h = ConnectURL(FileUrl(folder.file("in.bin")).c_str(), 1, "", "");
+        void* h = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 1, "", "");
         std::string bytes;
         const std::vector<Piece> pieces = ReadAll(h, room, bytes);
         EXPECT_EQ(pieces.back().result, NILO_END);
@@ -88,8 +88,8 @@ TEST_F(NiloFileTest, DeliversExactBytesForAnyPieceSize) {
 }
 
 TEST_F(NiloFileTest, EmptyFileGivesDataThenEnd) {
-    WriteFile(folder.file("empty"), "");
-    void* h = ConnectURL(FileUrl(folder.file("empty")).c_str(), 1, nullptr, nullptr);
+    writeFile((folder / "empty"), "");
+    void* h = ConnectURL(FileUrl((folder / "empty")).c_str(), 1, nullptr, nullptr);
     char c;
     unsigned size = 1;
     EXPECT_EQ(GetData(h, &c, size), NILO_DATA);
@@ -101,8 +101,8 @@ TEST_F(NiloFileTest, EmptyFileGivesDataThenEnd) {
 
 TEST_F(NiloFileTest, SizeZeroRunsAStepAndKeepsItsBytes) {
     const std::string content = PatternBytes(20000);
-    WriteFile(folder.file("in.bin"), content);
-    void* h = ConnectURL(FileUrl(folder.file("in.bin")).c_str(), 1, nullptr, nullptr);
+    writeFile((folder / "in.bin"), content);
+    void* h = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 1, nullptr, nullptr);
     std::vector<char> destination(20000);
 
     unsigned size = 0;
@@ -119,23 +119,23 @@ TEST_F(NiloFileTest, SizeZeroRunsAStepAndKeepsItsBytes) {
 }
 
 TEST_F(NiloFileTest, DirectionFlagSevenOpensASourceAndZeroASink) {
-    WriteFile(folder.file("in.bin"), "abc");
-    void* source = ConnectURL(FileUrl(folder.file("in.bin")).c_str(), 7, nullptr, nullptr);
+    writeFile((folder / "in.bin"), "abc");
+    void* source = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 7, nullptr, nullptr);
     std::string bytes;
     ReadAll(source, 10, bytes);
     EXPECT_EQ(bytes, "abc");
     DisconnectNILO(source);
 
-    void* sink = ConnectURL(FileUrl(folder.file("in.bin")).c_str(), 0, nullptr, nullptr);
-    EXPECT_EQ(ReadFile(folder.file("in.bin")), "");  // truncated on opening
+    void* sink = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 0, nullptr, nullptr);
+    EXPECT_EQ(readFile((folder / "in.bin")), "");  // truncated on opening
     DisconnectNILO(sink);
 }
 
 TEST_F(NiloFileTest, SinkTruncatesAndHoldsExactlyTheBytesWrittenAfterEachCall) {
-    WriteFile(folder.file("out.bin"), std::string(5000, 'x'));
-    void* h = ConnectURL(FileUrl(folder.file("out.bin")).c_str(), 0, nullptr, nullptr);
+    writeFile((folder / "out.bin"), std::string(5000, 'x'));
+    void* h = ConnectURL(FileUrl((folder / "out.bin")).c_str(), 0, nullptr, nullptr);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(ReadFile(folder.file("out.bin")), "");
+    EXPECT_EQ(readFile((folder / "out.bin")), "");
 
     std::string expected;
     const std::vector<std::string> pieces = {std::string("a\r\nb\0c\x1a", 7), "", PatternBytes(70000), "\n"};
@@ -144,10 +144,10 @@ TEST_F(NiloFileTest, SinkTruncatesAndHoldsExactlyTheBytesWrittenAfterEachCall) {
         EXPECT_EQ(WriteData(h, copy.data(), static_cast<unsigned>(copy.size())), NILO_DATA);
         expected += piece;
         // Each call hands its bytes to the system before it returns.
-        EXPECT_EQ(ReadFile(folder.file("out.bin")), expected);
+        EXPECT_EQ(readFile((folder / "out.bin")), expected);
     }
     DisconnectNILO(h);
-    EXPECT_EQ(ReadFile(folder.file("out.bin")), expected);
+    EXPECT_EQ(readFile((folder / "out.bin")), expected);
 }
 
 TEST_F(NiloFileTest, FailingSinkReportsErrorAndStaysFailed) {
@@ -176,7 +176,7 @@ TEST_F(NiloFileTest, SourceThatCannotBeReadEndsInError) {
 }
 
 TEST_F(NiloFileTest, SinkReadFromFailsAndStaysFailed) {
-    void* h = ConnectURL(FileUrl(folder.file("out.bin")).c_str(), 0, nullptr, nullptr);
+    void* h = ConnectURL(FileUrl((folder / "out.bin")).c_str(), 0, nullptr, nullptr);
     char buffer[10];
     unsigned size = 10;
     EXPECT_EQ(GetData(h, buffer, size), NILO_ERROR);
@@ -184,12 +184,12 @@ TEST_F(NiloFileTest, SinkReadFromFailsAndStaysFailed) {
     char bytes[] = "abc";
     EXPECT_EQ(WriteData(h, bytes, 3), NILO_ERROR);
     DisconnectNILO(h);
-    EXPECT_EQ(ReadFile(folder.file("out.bin")), "");
+    EXPECT_EQ(readFile((folder / "out.bin")), "");
 }
 
 TEST_F(NiloFileTest, BytesWrittenToASourceComeBackThenError) {
-    WriteFile(folder.file("in.bin"), "file content");
-    void* h = ConnectURL(FileUrl(folder.file("in.bin")).c_str(), 1, nullptr, nullptr);
+    writeFile((folder / "in.bin"), "file content");
+    void* h = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 1, nullptr, nullptr);
     char bytes[] = "written";
     EXPECT_EQ(WriteData(h, bytes, 7), NILO_ERROR);
 
@@ -204,8 +204,8 @@ TEST_F(NiloFileTest, BytesWrittenToASourceComeBackThenError) {
 }
 
 TEST_F(NiloFileTest, UnknownHandlesAreRefusedWithoutTouchingAnything) {
-    WriteFile(folder.file("in.bin"), "abc");
-    void* disconnected = ConnectURL(FileUrl(folder.file("in.bin")).c_str(), 1, nullptr, nullptr);
+    writeFile((folder / "in.bin"), "abc");
+    void* disconnected = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 1, nullptr, nullptr);
     DisconnectNILO(disconnected);
     int foreign = 0;
     for (const void* h : {static_cast<const void*>(nullptr), static_cast<const void*>(&foreign),
@@ -224,8 +224,8 @@ TEST_F(NiloFileTest, UnknownHandlesAreRefusedWithoutTouchingAnything) {
 }
 
 TEST_F(NiloFileTest, FileHandlesLogNothing) {
-    WriteFile(folder.file("in.bin"), "abc");
-    void* h = ConnectURL(FileUrl(folder.file("in.bin")).c_str(), 1, nullptr, nullptr);
+    writeFile((folder / "in.bin"), "abc");
+    void* h = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 1, nullptr, nullptr);
     const char* first = GetLog(h);
     ASSERT_NE(first, nullptr);
     EXPECT_STREQ(first, "");
@@ -238,8 +238,8 @@ TEST_F(NiloFileTest, FileHandlesLogNothing) {
 }
 
 TEST_F(NiloFileTest, EveryConnectFailureReachesTheCallerAsOneMessage) {
-    const std::string missing = FileUrl(folder.file("missing.bin"));
-    const std::string inMissingFolder = FileUrl(folder.file("no/such/out.bin"));
+    const std::string missing = FileUrl((folder / "missing.bin"));
+    const std::string inMissingFolder = FileUrl((folder / "no/such/out.bin"));
     struct Case {
         const char* url;
         int direction;
@@ -265,14 +265,14 @@ TEST_F(NiloFileTest, EveryConnectFailureReachesTheCallerAsOneMessage) {
 }
 
 TEST_F(NiloFileTest, OpeningAFileSourcePrintsItsPathFirst) {
-    const std::string path = folder.file("missing.bin");
+    const std::string path = (folder / "missing.bin");
     testing::internal::CaptureStdout();
     EXPECT_EQ(ConnectFailure(FileUrl(path).c_str(), 1), "can't create data source descriptor");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "url path: /" + path + "\n");
 
     // A sink prints nothing.
     testing::internal::CaptureStdout();
-    void* h = ConnectURL(FileUrl(folder.file("out.bin")).c_str(), 0, nullptr, nullptr);
+    void* h = ConnectURL(FileUrl((folder / "out.bin")).c_str(), 0, nullptr, nullptr);
     DisconnectNILO(h);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }

@@ -26,7 +26,7 @@ F Find(void* library, const char* name) {
 
 TEST(NiloUnloadTest, UnloadClosesOpenHandles) {
     TempFolder folder;
-    WriteFile(folder.file("in.bin"), PatternBytes(40000));
+    writeFile((folder / "in.bin"), PatternBytes(40000));
     const size_t fds = OpenDescriptorCount();
 
     void* library = dlopen(NILO_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -39,8 +39,8 @@ TEST(NiloUnloadTest, UnloadClosesOpenHandles) {
     ASSERT_NE(writeData, nullptr);
     const size_t loadedFds = OpenDescriptorCount();
 
-    void* source = connect(FileUrl(folder.file("in.bin")).c_str(), 1, nullptr, nullptr);
-    void* sink = connect(FileUrl(folder.file("out.bin")).c_str(), 0, nullptr, nullptr);
+    void* source = connect(FileUrl((folder / "in.bin")).c_str(), 1, nullptr, nullptr);
+    void* sink = connect(FileUrl((folder / "out.bin")).c_str(), 0, nullptr, nullptr);
     char piece[1000];
     unsigned size = sizeof piece;
     EXPECT_EQ(getData(source, piece, size), NILO_DATA);
@@ -50,7 +50,7 @@ TEST(NiloUnloadTest, UnloadClosesOpenHandles) {
     ASSERT_EQ(dlclose(library), 0);
     EXPECT_EQ(dlopen(NILO_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr) << "the library stayed loaded";
     EXPECT_EQ(OpenDescriptorCount(), fds);
-    EXPECT_EQ(ReadFile(folder.file("out.bin")), PatternBytes(1000));
+    EXPECT_EQ(readFile((folder / "out.bin")), PatternBytes(1000));
 }
 
 }  // namespace

@@ -35,14 +35,14 @@ std::string Raised(const std::function<void()>& action) {
 }
 
 TEST_F(BRDataSourceDescriptorTest, RefusalsCarryTheirOwnMessages) {
-    const std::string missing = folder.file("missing.bin");
+    const std::string missing = (folder / "missing.bin");
     struct Case {
         std::string url;
         int32_t direction;
         std::string message;
     } cases[] = {
         {FileUrl(missing), BR_PROTOCOL_IN, "can't open file /" + missing},
-        {FileUrl(folder.file("no/dir/out.bin")), BR_PROTOCOL_OUT, "can't open file /" + folder.file("no/dir/out.bin")},
+        {FileUrl((folder / "no/dir/out.bin")), BR_PROTOCOL_OUT, "can't open file /" + (folder / "no/dir/out.bin")},
         {"file://", BR_PROTOCOL_IN, "can't open file "},
         {"file://", BR_PROTOCOL_OUT, "can't open file "},
         {"https://camera1/", BR_PROTOCOL_IN, "currently not supported protocol"},
@@ -67,7 +67,7 @@ TEST_F(BRDataSourceDescriptorTest, ConstructionNeedsAClientAndOpenRunsOnce) {
     // The URL is parsed first, so its own refusal wins.
     EXPECT_EQ(Raised([] { BRDataSourceDescriptor d(nullptr, "", BR_PROTOCOL_IN, "", ""); }), "missing URL scheme");
 
-    auto d = make(FileUrl(folder.file("out.bin")), BR_PROTOCOL_OUT);
+    auto d = make(FileUrl((folder / "out.bin")), BR_PROTOCOL_OUT);
     d->open();
     EXPECT_EQ(d->flags, static_cast<uint32_t>(BR_DS_OPEN));
     EXPECT_EQ(Raised([&] { d->open(); }), "there is an existing connection; can't connect twice");
@@ -88,8 +88,8 @@ TEST_F(BRDataSourceDescriptorTest, UserAndPasswordReplaceOnlyWhenGiven) {
 
 TEST_F(BRDataSourceDescriptorTest, FileSourceReadsInStepsOf16384Bytes) {
     const std::string content = PatternBytes(20000);
-    WriteFile(folder.file("in.bin"), content);
-    auto d = make(FileUrl(folder.file("in.bin")), BR_PROTOCOL_IN);
+    writeFile((folder / "in.bin"), content);
+    auto d = make(FileUrl((folder / "in.bin")), BR_PROTOCOL_IN);
     d->open();
     ASSERT_NE(d->workBuffer, nullptr);
     EXPECT_EQ(d->workBuffer->Granularity(), 16384u);
@@ -108,7 +108,7 @@ TEST_F(BRDataSourceDescriptorTest, FileSourceReadsInStepsOf16384Bytes) {
 }
 
 TEST_F(BRDataSourceDescriptorTest, FileSinkWritesBinaryAndDrainsTheBuffer) {
-    auto d = make(FileUrl(folder.file("out.bin")), BR_PROTOCOL_OUT);
+    auto d = make(FileUrl((folder / "out.bin")), BR_PROTOCOL_OUT);
     d->open();
     EXPECT_EQ(d->workBuffer, nullptr);
     BRDataBuffer buffer(2048);
@@ -116,12 +116,12 @@ TEST_F(BRDataSourceDescriptorTest, FileSinkWritesBinaryAndDrainsTheBuffer) {
     buffer.Append("a\r\nb\n", 5);
     EXPECT_EQ(d->writeData(buffer), NILO_DATA);
     EXPECT_EQ(buffer.Size(), 0u);
-    EXPECT_EQ(ReadFile(folder.file("out.bin")), "a\r\nb\n");
+    EXPECT_EQ(readFile((folder / "out.bin")), "a\r\nb\n");
     EXPECT_EQ(d->getData(buffer), NILO_ERROR);
 }
 
 TEST_F(BRDataSourceDescriptorTest, LogIsHandedOutOnce) {
-    auto d = make(FileUrl(folder.file("out.bin")), BR_PROTOCOL_OUT);
+    auto d = make(FileUrl((folder / "out.bin")), BR_PROTOCOL_OUT);
     EXPECT_EQ(d->getLog(), "");
     d->log << "GET / HTTP/1.1\r\n";
     EXPECT_EQ(d->getLog(), "GET / HTTP/1.1\r\n");

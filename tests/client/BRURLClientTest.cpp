@@ -33,18 +33,18 @@ TEST(BRURLClientTest, RefusesDirectionsOtherThanInAndOut) {
     TempFolder folder;
     BRURLClient client;
     for (int32_t direction : {0, 3, -1}) {
-        EXPECT_EQ(ConnectFailure(client, FileUrl(folder.file("out.bin")), direction),
+        EXPECT_EQ(ConnectFailure(client, FileUrl((folder / "out.bin")), direction),
                   "direction must be BR_PROTOCOL_IN or BR_PROTOCOL_OUT");
     }
     EXPECT_TRUE(client.descriptors.empty());
-    EXPECT_FALSE(std::filesystem::exists(folder.file("out.bin")));
+    EXPECT_FALSE(std::filesystem::exists((folder / "out.bin")));
 }
 
 TEST(BRURLClientTest, FailuresLeaveNothingRegistered) {
     TempFolder folder;
     BRURLClient client;
     const size_t fds = OpenDescriptorCount();
-    for (const std::string& url : {FileUrl(folder.file("missing")), std::string("no colon"), std::string("https://x/")}) {
+    for (const std::string& url : {FileUrl((folder / "missing")), std::string("no colon"), std::string("https://x/")}) {
         EXPECT_EQ(ConnectFailure(client, url, BR_PROTOCOL_IN), "can't create data source descriptor");
     }
     EXPECT_TRUE(client.descriptors.empty());
@@ -53,9 +53,9 @@ TEST(BRURLClientTest, FailuresLeaveNothingRegistered) {
 
 TEST(BRURLClientTest, DisconnectedDescriptorsCountAsUnknown) {
     TempFolder folder;
-    WriteFile(folder.file("in.bin"), "abc");
+    writeFile((folder / "in.bin"), "abc");
     BRURLClient client;
-    BRDataSourceDescriptor* d = client.connect(FileUrl(folder.file("in.bin")), BR_PROTOCOL_IN, "", "");
+    BRDataSourceDescriptor* d = client.connect(FileUrl((folder / "in.bin")), BR_PROTOCOL_IN, "", "");
     EXPECT_EQ(client.descriptors.count(d), 1u);
     client.disconnect(d);
     EXPECT_TRUE(client.descriptors.empty());
@@ -73,12 +73,12 @@ TEST(BRURLClientTest, DisconnectedDescriptorsCountAsUnknown) {
 
 TEST(BRURLClientTest, DestructionClosesEveryOpenDescriptor) {
     TempFolder folder;
-    WriteFile(folder.file("in.bin"), "abc");
+    writeFile((folder / "in.bin"), "abc");
     const size_t fds = OpenDescriptorCount();
     {
         BRURLClient client;
-        client.connect(FileUrl(folder.file("in.bin")), BR_PROTOCOL_IN, "", "");
-        BRDataSourceDescriptor* sink = client.connect(FileUrl(folder.file("out.bin")), BR_PROTOCOL_OUT, "", "");
+        client.connect(FileUrl((folder / "in.bin")), BR_PROTOCOL_IN, "", "");
+        BRDataSourceDescriptor* sink = client.connect(FileUrl((folder / "out.bin")), BR_PROTOCOL_OUT, "", "");
         BRDataBuffer buffer(2048);
         buffer.Append("written", 7);
         EXPECT_EQ(client.writeData(sink, buffer), NILO_DATA);
@@ -86,7 +86,7 @@ TEST(BRURLClientTest, DestructionClosesEveryOpenDescriptor) {
         EXPECT_EQ(OpenDescriptorCount(), fds + 2);
     }
     EXPECT_EQ(OpenDescriptorCount(), fds);
-    EXPECT_EQ(ReadFile(folder.file("out.bin")), "written");
+    EXPECT_EQ(readFile((folder / "out.bin")), "written");
 }
 
 }  // namespace
