@@ -102,17 +102,19 @@ int32_t BRDataSourceDescriptor::getData(BRDataBuffer& buffer) {
     return NILO_ERROR;
 }
 
-// One read of at most 16384 bytes. The work buffer only lends its storage:
-// its content stays empty. A read that meets the end of the file still
-// delivers what it found; the next step reports the end.
+// One read of at most the work buffer's free space, 16384 bytes. The bytes
+// go straight into the handle's buffer rather than through the work buffer's
+// storage: one copy less on the path every byte of a file takes. A read that
+// meets the end of the file still delivers what it found; the next step
+// reports the end.
 int32_t BRDataSourceDescriptor::getFileData(BRDataBuffer& buffer) {
     if (fileIn->eof()) return NILO_END;
     // A stream that failed without reaching the end (a read error, or a
     // directory opened as a file) would otherwise answer NILO_DATA forever.
     if (!fileIn->good()) return NILO_ERROR;
-    fileIn->read(workBuffer->Data(), workBuffer->FreeSpace());
-    const std::streamsize n = fileIn->gcount();
-    if (n > 0) buffer.Append(workBuffer->Data(), static_cast<uint32_t>(n));
+    const uint32_t step = workBuffer->FreeSpace();
+    fileIn->read(buffer.Reserve(step), step);
+    buffer.Commit(static_cast<uint32_t>(fileIn->gcount()));
     return NILO_DATA;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace {
 constexpr uint64_t kMaxBlock = UINT64_C(0xFFFFFFFF);
@@ -28,18 +29,28 @@ void BRDataBuffer::Reallocate(uint64_t blockBytes, uint32_t from, uint32_t newFr
     freeSpace = newFreeSpace;
 }
 
-uint32_t BRDataBuffer::Append(const void* bytes, uint32_t length) {
-    if (length == 0) return 0;
+char* BRDataBuffer::Reserve(uint32_t length) {
     if (length > freeSpace) {
         const uint64_t add = (static_cast<uint64_t>(length - freeSpace) / granularity + 2) * granularity;
         const uint64_t newFree = freeSpace + add;
         if (newFree > kMaxBlock) throw std::bad_alloc();
         Reallocate(static_cast<uint64_t>(size) + newFree + 1, 0, static_cast<uint32_t>(newFree));
     }
-    std::memcpy(storage + size, bytes, length);
+    return storage + size;
+}
+
+void BRDataBuffer::Commit(uint32_t length) {
+    if (length == 0) return;
+    if (length > freeSpace) throw std::length_error("BRDataBuffer::Commit beyond the free space");
     size += length;
     freeSpace -= length;
     storage[size] = 0;
+}
+
+uint32_t BRDataBuffer::Append(const void* bytes, uint32_t length) {
+    if (length == 0) return 0;
+    std::memcpy(Reserve(length), bytes, length);
+    Commit(length);
     return length;
 }
 

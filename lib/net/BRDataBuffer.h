@@ -18,6 +18,12 @@ public:
 
     // Takes all `length` bytes; returns `length`.
     uint32_t Append(const void* bytes, uint32_t length);
+    // Lets a producer write straight into the buffer: Reserve grows the block
+    // as Append would for `length` bytes and returns where the next byte goes;
+    // Commit then takes `length` bytes written there (at most FreeSpace())
+    // as content.
+    char* Reserve(uint32_t length);
+    void Commit(uint32_t length);
     // Removes min(count, Size()) bytes from the front; returns that number.
     uint32_t Consume(uint32_t count);
     void Clear();

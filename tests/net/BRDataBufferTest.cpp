@@ -119,3 +119,30 @@ TEST(BRDataBufferTest, SpareStorageIsWritableScratch) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BRDataBufferTest, ReserveGrowsLikeAppendAndCommitTakesWhatWasWritten) {
+    BRDataBuffer appended(2048);
+    BRDataBuffer reserved(2048);
+    const std::string bytes = Bytes(3000);
+    appended.Append(bytes.data(), 3000);
+    char* at = reserved.Reserve(3000);
+    EXPECT_EQ(reserved.Size(), 0u);
+    std::copy(bytes.begin(), bytes.end(), at);
+    reserved.Commit(3000);
+    EXPECT_EQ(reserved.FreeSpace(), appended.FreeSpace());
+    ExpectContent(reserved, bytes);
+
+    // A producer may write less than it reserved.
+    reserved.Reserve(100);
+    reserved.Data()[reserved.Size()] = 'x';
+    reserved.Commit(1);
+    ExpectContent(reserved, bytes + "x");
+    reserved.Commit(0);
+    ExpectContent(reserved, bytes + "x");
+    EXPECT_THROW(reserved.Commit(reserved.FreeSpace() + 1), std::length_error);
+    ExpectContent(reserved, bytes + "x");
+}
+
+}  // namespace
