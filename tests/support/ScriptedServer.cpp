@@ -36,6 +36,10 @@ ScriptedServer::Script& ScriptedServer::Script::Send(std::string bytes, size_t p
     return Add({Kind::Send, std::move(bytes), pieceSize != 0 ? pieceSize : defaultPieceSize, pauseMs});
 }
 
+ScriptedServer::Script& ScriptedServer::Script::SendRepeated(std::string bytes, size_t times) {
+    return Add({Kind::SendRepeated, std::move(bytes), 0, 0, times});
+}
+
 ScriptedServer::Script& ScriptedServer::Script::SendUrgent(char byte) {
     return Add({Kind::SendUrgent, std::string(1, byte), 0, 0});
 }
@@ -275,6 +279,10 @@ void ScriptedServer::Play(size_t k, Connection& connection, Script script) {
                 }
                 break;
             }
+            case Script::Kind::SendRepeated:
+                for (size_t time = 0; carryOn && time < step.times; ++time)
+                    carryOn = SendAll(k, connection, step.bytes.data(), step.bytes.size());
+                break;
             case Script::Kind::SendUrgent:
                 carryOn = send(connection.fd, step.bytes.data(), 1, MSG_OOB | MSG_NOSIGNAL) == 1;
                 break;

@@ -38,6 +38,9 @@ public:
         // Sends the bytes in pieces of pieceSize bytes (0 = the script's
         // default), pausing pauseMs between pieces, each piece its own send.
         Script& Send(std::string bytes, size_t pieceSize = 0, int pauseMs = 0);
+        // Sends the bytes `times` times over, each time whole: a long stream
+        // without a long string in memory.
+        Script& SendRepeated(std::string bytes, size_t times);
         // Sends one byte of urgent (out-of-band) data.
         Script& SendUrgent(char byte);
         // Waits, still reading and recording.
@@ -56,12 +59,13 @@ public:
 
     private:
         friend class ScriptedServer;
-        enum class Kind { AwaitRequest, Send, SendUrgent, Pause, Stall, Close, Abort, FallSilent };
+        enum class Kind { AwaitRequest, Send, SendRepeated, SendUrgent, Pause, Stall, Close, Abort, FallSilent };
         struct Step {
             Kind kind;
             std::string bytes;
             size_t pieceSize = 0;
             int ms = 0;
+            size_t times = 1;
         };
         Script& Add(Step step);
 
