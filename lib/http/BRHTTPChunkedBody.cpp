@@ -14,8 +14,10 @@ BRHTTPStep BRHTTPChunkedBody::Step(BRDataSourceDescriptor& d, BRDataBuffer& targ
     for (;;) {
         if (d.remaining == 0) {
             const std::string_view content(work.Data(), work.Size());
-            const size_t lineEnd = content.find("\r\n");
-            if (lineEnd == std::string_view::npos) {
+            size_t lineEnd = 0;
+            const BRHTTPText::End found = BRHTTPText::FindEnd(content, "\r\n", lineEnd);
+            if (found == BRHTTPText::End::Never) return BRHTTPReader::Fail(d);
+            if (found == BRHTTPText::End::NotYet) {
                 if (work.Size() > BRHTTPReader::kHeaderLimit) return BRHTTPReader::Fail(d);
                 break;
             }

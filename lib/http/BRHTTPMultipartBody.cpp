@@ -12,7 +12,8 @@
 
 namespace {
 
-enum class Header { NeedMore, Close, Part, Bad };
+// Never: a NUL byte came before the blank line, which can then never come.
+enum class Header { NeedMore, Never, Close, Part, Bad };
 
 // Looks at the front of the work buffer when a part header is due. A part
 // header runs up to a blank line and must hold the boundary and, after it, a
@@ -27,8 +28,10 @@ Header ParsePartHeader(const std::string_view content, const std::string& bounda
         headerBytes = content.size();
         return Header::Close;
     }
-    const size_t end = content.find("\r\n\r\n");
-    if (end == std::string_view::npos) return Header::NeedMore;
+    size_t end = 0;
+    const BRHTTPText::End found = BRHTTPText::FindEnd(content, "\r\n\r\n", end);
+    if (found == BRHTTPText::End::Never) return Header::Never;
+    if (found == BRHTTPText::End::NotYet) return Header::NeedMore;
     headerBytes = end + 4;
 
     const std::string_view header = content.substr(0, end);
@@ -85,10 +88,9 @@ int32_t BRHTTPMultipartBody::Step(BRDataSourceDescriptor& d, BRDataBuffer& targe
         uint32_t length = 0;
         size_t headerBytes = 0;
         const Header header = ParsePartHeader(content, d.boundary, length, headerBytes);
-        if (header == Header::NeedMore) {
-            if (work.Size() <= BRHTTPReader::kHeaderLimit) break;
+        if (header == Header::NeedMore && work.Size() <= BRHTTPReader::kHeaderLimit) break;
+        if (header == Header::NeedMore || header == Header::Never)
             return handedOut() ? NILO_MULTIPART : BRHTTPReader::Fail(d);
-        }
         if (header == Header::Close) {
             work.Clear();
             return endOfStream();

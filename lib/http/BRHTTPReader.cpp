@@ -12,6 +12,7 @@
 #include "http/BRHTTPRedirect.h"
 #include "http/BRHTTPRequest.h"
 #include "http/BRHTTPResponseHeader.h"
+#include "http/BRHTTPText.h"
 #include "net/BRStandardIOBufferTCPIP.h"
 
 namespace {
@@ -91,8 +92,10 @@ BRHTTPStep BRHTTPReader::HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& ta
     const bool peerGone = Poll(d, true);
     BRDataBuffer& work = *d.workBuffer;
     const std::string_view content(work.Data(), work.Size());
-    const size_t end = content.find("\r\n\r\n");
-    if (end == std::string_view::npos) {
+    size_t end = 0;
+    const BRHTTPText::End found = BRHTTPText::FindEnd(content, "\r\n\r\n", end);
+    if (found == BRHTTPText::End::Never) return Fail(d);
+    if (found == BRHTTPText::End::NotYet) {
         if (work.Size() > kHeaderLimit || peerGone) return Fail(d);
         return NILO_DATA;
     }

@@ -18,6 +18,14 @@ std::string BRHTTPText::Lower(std::string_view text) {
     return lowered;
 }
 
+BRHTTPText::End BRHTTPText::FindEnd(std::string_view content, std::string_view terminator, size_t& at) {
+    // Only the text before the terminator is searched for a NUL: the bytes
+    // after it (the body) may hold any.
+    at = content.find(terminator);
+    if (content.substr(0, at).find('\0') != std::string_view::npos) return End::Never;
+    return at != std::string_view::npos ? End::Found : End::NotYet;
+}
+
 BRHTTPText::Number BRHTTPText::DecimalU32(std::string_view text, uint32_t& value) {
     uint64_t v = 0;
     size_t i = 0;

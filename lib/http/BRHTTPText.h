@@ -10,6 +10,13 @@
 class BRHTTPText {
 public:
     enum class Number { Ok, Missing, TooLarge };
+    enum class End { Found, NotYet, Never };
+
+    // Looks for the terminator of the framing text at the front of content
+    // (a header block, a chunk-size line, a part header) and sets `at` to
+    // its position. Framing text holds no NUL byte, so the text ends at the
+    // first one: a NUL before the terminator means it can never come.
+    static End FindEnd(std::string_view content, std::string_view terminator, size_t& at);
 
     // Every byte passed through the C library's tolower.
     static std::string Lower(std::string_view text);
