@@ -36,5 +36,6 @@ NILO_API void DisconnectNILO(const void* handle);
 // size: in, the room at destination; out, the bytes delivered.
 NILO_API NILOState GetData(const void* handle, char* destination, unsigned& size);
 // The text stays valid until the next GetLog or DisconnectNILO of the handle.
+// At most 64 KiB are kept between two calls; later entries are dropped.
 NILO_API const char* GetLog(const void* handle);
 NILO_API NILOState WriteData(const void* handle, char* bytes, unsigned count);

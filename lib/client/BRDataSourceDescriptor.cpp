@@ -137,6 +137,16 @@ int32_t BRDataSourceDescriptor::writeData(BRDataBuffer& buffer) {
     return NILO_DATA;
 }
 
+// A multipart stream logs every part header for as long as it runs, and a
+// caller need never ask for the log: it must not cost memory that grows with
+// the stream. An entry that would take the log past the limit is dropped
+// whole, so the first entries (the request and the response header) stay.
+void BRDataSourceDescriptor::logEntry(std::string_view text) {
+    const std::streamoff held = log.tellp();
+    if (held > 0 && held + static_cast<std::streamoff>(text.size()) + 2 > kLogLimit) return;
+    log << '\n' << text << '\n';
+}
+
 std::string BRDataSourceDescriptor::getLog() {
     std::string text = log.str();
     log.str(std::string());

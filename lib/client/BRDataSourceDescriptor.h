@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "net/BRDataBuffer.h"
 #include "url/BRURL.h"
@@ -40,6 +41,10 @@ public:
     int32_t getData(BRDataBuffer& buffer);   // a NILOState value
     int32_t writeData(BRDataBuffer& buffer); // a NILOState value
     std::string getLog();
+    // Writes one entry to the log: a line end, the text and a line end.
+    void logEntry(std::string_view text);
+    // The most log text kept between two getLog calls.
+    static constexpr std::streamoff kLogLimit = 64 * 1024;
 
     BRURLClient* client;
     BRURL url;

@@ -97,7 +97,7 @@ int32_t BRHTTPMultipartBody::Step(BRDataSourceDescriptor& d, BRDataBuffer& targe
         }
         // A bad part header fails the stream in the next read, which meets it again.
         if (header == Header::Bad && handedOut()) return NILO_MULTIPART;
-        d.log << '\n' << content.substr(0, headerBytes - 4) << '\n';
+        d.logEntry(content.substr(0, headerBytes - 4));
         work.Consume(static_cast<uint32_t>(headerBytes));
         if (header == Header::Bad) return BRHTTPReader::Fail(d);
 

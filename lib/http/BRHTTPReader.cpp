@@ -64,7 +64,7 @@ int32_t BRHTTPReader::ReadStep(BRDataSourceDescriptor& d, BRDataBuffer& target) 
 
     if (!(d.flags & BR_DS_REQUEST_SENT)) {
         const std::string request = BRHTTPRequest::Build(d.url);
-        d.log << '\n' << request << '\n';
+        d.logEntry(request);
         d.connection->SendBuffer().Append(request.data(), static_cast<uint32_t>(request.size()));
         d.connection->Flush();
         d.flags |= BR_DS_REQUEST_SENT;
@@ -101,7 +101,7 @@ BRHTTPStep BRHTTPReader::HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& ta
     }
 
     const BRHTTPResponseHeader header(content.substr(0, end));
-    d.log << '\n' << header.Block() << '\n';
+    d.logEntry(header.Block());
 
     d.statusCode = 0;
     if (!header.StatusCode(d.statusCode)) d.flags |= BR_DS_FAILED;

@@ -70,6 +70,23 @@ TEST(HttpRequestTest, MultipartLogHoldsEveryPartHeader) {
     DisconnectNILO(h);
 }
 
+// A stream that runs on logs every part header; a caller that never asks
+// for the log must not pay for that with memory.
+TEST(HttpRequestTest, LogOfALongStreamIsBounded) {
+    ScriptedServer server;
+    const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=b";
+    const std::string part = "--b\r\nX-Padding: " + std::string(100, 'p') + "\r\nContent-Length: 1\r\n\r\nx\r\n";
+    server.Add(ScriptedServer::Script().AwaitRequest().Send(header + "\r\n\r\n").SendRepeated(part, 2000).Send(
+        "--b--\r\n").Close());
+    void* h = ConnectURL(Url(server).c_str(), 1, "", "");
+    EXPECT_EQ(ReadAll(h).last(), NILO_END);
+    const std::string log = GetLog(h);
+    EXPECT_LE(log.size(), 64u * 1024);
+    EXPECT_GT(log.size(), 60u * 1024);
+    EXPECT_EQ(log.rfind("\n" + Request("/") + "\n\n" + header + "\n\n--b\r\nX-Padding: ", 0), 0u);
+    DisconnectNILO(h);
+}
+
 TEST(HttpRequestTest, HeaderAtTheLimit) {
     // Exactly 8192 bytes without the blank line are still collected; the
     // 8193rd fails the read.
