@@ -2,18 +2,18 @@
 // then closes. The library must neither crash nor hang: once the server has
 // closed, the reads end (NILO_END or NILO_ERROR) within a bounded number of
 // calls, never hand out more than the caller's room, and never deliver more
-// bytes than the responses could account for. Exceptions from ConnectURL and
-// GetData are outcomes the library documents (a refused redirect target, too
-// many redirects, the integer 22 for an https target); anything else that
-// escapes is a finding.
+// bytes than the responses could account for. Exceptions from GetData are
+// outcomes the library documents (a redirect target whose port does not
+// convert, too many redirects, the integer 22 for an https target); anything
+// else that escapes is a finding.
 //
 // The target plays the server on the caller's thread, so each run is
 // deterministic: a listener on 127.0.0.1 accepts every connection the
 // library opens as soon as it is open, writes the whole input into it and
 // shuts its sending side. The bytes and the end of stream are then waiting
 // before the library's first poll, so no read waits for its 500 ms. A
-// redirect opens a new connection, which is served the same input, so up to
-// four redirects in a row are followed.
+// redirect opens a new connection, which is served the same input, so a
+// redirecting input runs into the redirect limit.
 
 #include <netdb.h>
 #include <netinet/in.h>
