@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing nilo need, and only
 # those that are missing.
+#   tools/install-deps.sh         what tools/test.sh needs
+#   tools/install-deps.sh --fuzz  that and clang with libFuzzer (tools/fuzz.sh)
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx libjpeg-turbo-progs
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  # clang, its sanitizer and libFuzzer runtimes, and llvm-symbolizer for
+  # readable stack traces in a finding.
+  packages+=(clang libclang-rt-dev llvm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -43,6 +43,12 @@ int32_t BRHTTPRedirect::EndOfResponse(BRDataSourceDescriptor& d) {
     ++d.redirectCount;
     d.flags = BR_DS_OPEN;
     std::cout << "redircounter: " << d.redirectCount << std::endl;
-    if (d.redirectCount > kMaxRedirects) throw BRException("too much redirections", __LINE__, "src");
+    if (d.redirectCount > kMaxRedirects) {
+        // The source has failed: a caller that reads on gets NILO_ERROR
+        // instead of sending the request and following the next redirect,
+        // which would let a server keep it reconnecting for ever.
+        d.flags |= BR_DS_FAILED;
+        throw BRException("too much redirections", __LINE__, "src");
+    }
     return NILO_REDIRECTED;
 }

@@ -40,7 +40,8 @@ char* BRDataBuffer::Reserve(uint32_t length) {
 }
 
 void BRDataBuffer::Commit(uint32_t length) {
-    if (length == 0) return;
+    // The producer may have written over the terminator, also when it then
+    // takes nothing, so it is written again in every case.
     if (length > freeSpace) throw std::length_error("BRDataBuffer::Commit beyond the free space");
     size += length;
     freeSpace -= length;

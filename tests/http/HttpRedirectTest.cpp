@@ -48,6 +48,13 @@ TEST_F(HttpRedirectTest, FollowsThreeAndRaisesAtTheFourth) {
     for (int k = 0; k < 4; ++k)
         EXPECT_EQ(server.Received(k).rfind("GET /" + std::to_string(k + 1) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n", 0), 0u)
             << k;
+    // The source has failed: reading on neither asks the fourth target nor
+    // follows it, so a server cannot keep a caller reconnecting for ever.
+    char byte;
+    unsigned room = 1;
+    EXPECT_EQ(GetData(h, &byte, room), NILO_ERROR);
+    EXPECT_EQ(room, 0u);
+    EXPECT_EQ(server.Received(4), "");
     DisconnectNILO(h);
 }
 

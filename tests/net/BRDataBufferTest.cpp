@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,11 @@ TEST(BRDataBufferTest, ReserveGrowsLikeAppendAndCommitTakesWhatWasWritten) {
     reserved.Data()[reserved.Size()] = 'x';
     reserved.Commit(1);
     ExpectContent(reserved, bytes + "x");
+    reserved.Commit(0);
+    ExpectContent(reserved, bytes + "x");
+    // One that wrote into the room and then takes none of it (a read that
+    // failed) leaves the content followed by its zero byte all the same.
+    std::fill_n(reserved.Reserve(10), 10, 'y');
     reserved.Commit(0);
     ExpectContent(reserved, bytes + "x");
     EXPECT_THROW(reserved.Commit(reserved.FreeSpace() + 1), std::length_error);
