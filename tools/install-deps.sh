@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing nilo need, and only
 # those that are missing.
+#   tools/install-deps.sh              the Linux build
+#   tools/install-deps.sh --windows    also the x86 Windows cross build and
+#                                      32-bit Wine (adds the i386 architecture)
+#   tools/install-deps.sh --windows64  also the x86-64 Windows cross build and
+#                                      64-bit Wine
 set -euo pipefail
 
 packages=(
@@ -8,6 +13,21 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx libjpeg-turbo-progs
 )
+foreign_arch=""
+case "${1:-}" in
+  --windows)
+    packages+=(g++-mingw-w64-i686-posix googletest wine wine32:i386)
+    foreign_arch=i386
+    ;;
+  --windows64)
+    packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+    ;;
+  "") ;;
+  *)
+    echo "usage: $0 [--windows | --windows64]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -30,5 +50,8 @@ if [ ! -e "$policy" ]; then
   made_policy=1
 fi
 trap '[ $made_policy -eq 1 ] && $sudo rm -f "$policy"' EXIT
+if [ -n "$foreign_arch" ] && ! dpkg --print-foreign-architectures | grep -qx "$foreign_arch"; then
+  $sudo dpkg --add-architecture "$foreign_arch"
+fi
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
