@@ -31,6 +31,7 @@ run_tests() {  # folder, wine architecture (win32 or win64), wine loader
   local dir=$1
   export WINEPREFIX="$PWD/$dir/wine" WINEARCH=$2 WINEDEBUG=-all
   rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
   wineserver -p </dev/null >/dev/null 2>&1
   started_wineserver=yes
   "$3" cmd /c exit </dev/null >/dev/null 2>&1
