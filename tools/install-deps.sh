@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing nilo need, and only
 # those that are missing.
-#   tools/install-deps.sh         what tools/test.sh needs
-#   tools/install-deps.sh --fuzz  that and clang with libFuzzer (tools/fuzz.sh)
+#   tools/install-deps.sh              the Linux build (tools/test.sh)
+#   tools/install-deps.sh --fuzz       also clang with libFuzzer (tools/fuzz.sh)
+#   tools/install-deps.sh --windows    also the x86 Windows cross build and
+#                                      32-bit Wine (adds the i386 architecture)
+#   tools/install-deps.sh --windows64  also the x86-64 Windows cross build and
+#                                      64-bit Wine
 set -euo pipefail
 
 packages=(
@@ -10,11 +14,26 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx libjpeg-turbo-progs
 )
-if [ "${1:-}" = "--fuzz" ]; then
-  # clang, its sanitizer and libFuzzer runtimes, and llvm-symbolizer for
-  # readable stack traces in a finding.
-  packages+=(clang libclang-rt-dev llvm)
-fi
+foreign_arch=""
+case "${1:-}" in
+  --fuzz)
+    # clang, its sanitizer and libFuzzer runtimes, and llvm-symbolizer for
+    # readable stack traces in a finding.
+    packages+=(clang libclang-rt-dev llvm)
+    ;;
+  --windows)
+    packages+=(g++-mingw-w64-i686-posix googletest wine wine32:i386)
+    foreign_arch=i386
+    ;;
+  --windows64)
+    packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+    ;;
+  "") ;;
+  *)
+    echo "usage: $0 [--fuzz | --windows | --windows64]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -37,5 +56,8 @@ if [ ! -e "$policy" ]; then
   made_policy=1
 fi
 trap '[ $made_policy -eq 1 ] && $sudo rm -f "$policy"' EXIT
+if [ -n "$foreign_arch" ] && ! dpkg --print-foreign-architectures | grep -qx "$foreign_arch"; then
+  $sudo dpkg --add-architecture "$foreign_arch"
+fi
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

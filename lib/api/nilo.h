@@ -11,7 +11,12 @@
 // Failures to open raise an exception derived from std::exception.
 
 #if defined(_WIN32)
+// The DLL's build defines nilo_X86_EXPORTS; programs import the functions.
+#if defined(nilo_X86_EXPORTS)
 #define NILO_API __declspec(dllexport)
+#else
+#define NILO_API __declspec(dllimport)
+#endif
 #else
 #define NILO_API __attribute__((visibility("default")))
 #endif

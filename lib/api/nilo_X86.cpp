@@ -1,5 +1,6 @@
 // The five exported functions. Everything else in the shared library is
-// hidden; the version script nilo_X86.map lists exactly these.
+// hidden; the version script nilo_X86.map lists exactly these (on Windows,
+// their dllexport marks in nilo.h do).
 #include "api/nilo.h"
 
 #include "api/BRLibrary.h"

@@ -1,13 +1,5 @@
 #include "net/BRSocketPlatform.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 
 namespace {
@@ -19,14 +11,12 @@ int32_t liveSockets = 0;
 bool libraryStarted = false;
 int64_t libraryStarts = 0;
 
-int Descriptor(BRSocketPlatform::Handle handle) { return static_cast<int>(handle); }
-
 }  // namespace
 
-// POSIX sockets need no start-up; the flag keeps the lifetime observable.
 void BRSocketPlatform::Acquire() {
     std::lock_guard<std::mutex> hold(libraryLock);
     if (liveSockets++ == 0) {
+        StartLibrary();
         libraryStarted = true;
         ++libraryStarts;
     }
@@ -34,7 +24,10 @@ void BRSocketPlatform::Acquire() {
 
 void BRSocketPlatform::Release() {
     std::lock_guard<std::mutex> hold(libraryLock);
-    if (--liveSockets == 0) libraryStarted = false;
+    if (--liveSockets == 0) {
+        StopLibrary();
+        libraryStarted = false;
+    }
 }
 
 int32_t BRSocketPlatform::LiveSockets() {
@@ -51,77 +44,3 @@ int64_t BRSocketPlatform::LibraryStarts() {
     std::lock_guard<std::mutex> hold(libraryLock);
     return libraryStarts;
 }
-
-bool BRSocketPlatform::Resolve(const std::string& host, const std::string& service,
-                               std::vector<Endpoint>& endpoints, std::string& errorText) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = 0;
-    hints.ai_flags = 0;
-    addrinfo* list = nullptr;
-    const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        errorText = rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc);
-        return false;
-    }
-    endpoints.clear();
-    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        Endpoint endpoint;
-        endpoint.family = entry->ai_family;
-        endpoint.type = entry->ai_socktype;
-        endpoint.protocol = entry->ai_protocol;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(entry->ai_addr);
-        endpoint.address.assign(bytes, bytes + entry->ai_addrlen);
-        endpoints.push_back(std::move(endpoint));
-    }
-    freeaddrinfo(list);
-    return true;
-}
-
-BRSocketPlatform::Handle BRSocketPlatform::Open(const Endpoint& endpoint) {
-    const int fd = socket(endpoint.family, endpoint.type | SOCK_CLOEXEC, endpoint.protocol);
-    return fd < 0 ? kNone : fd;
-}
-
-bool BRSocketPlatform::Connect(Handle handle, const Endpoint& endpoint) {
-    const auto* address = reinterpret_cast<const sockaddr*>(endpoint.address.data());
-    const auto length = static_cast<socklen_t>(endpoint.address.size());
-    int rc;
-    do {
-        rc = connect(Descriptor(handle), address, length);
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
-}
-
-void BRSocketPlatform::ShutdownBoth(Handle handle) { shutdown(Descriptor(handle), SHUT_RDWR); }
-
-void BRSocketPlatform::Close(Handle handle) { close(Descriptor(handle)); }
-
-int64_t BRSocketPlatform::Send(Handle handle, const char* data, int32_t length) {
-    if (length < 0) length = 0;
-    // MSG_NOSIGNAL: a peer that has gone must yield an error, not kill the
-    // process with SIGPIPE. MSG_DONTWAIT: a peer that stops reading must not
-    // freeze the caller; what the system does not take stays with the owner.
-    return send(Descriptor(handle), data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
-}
-
-int64_t BRSocketPlatform::Receive(Handle handle, char* buffer, int32_t capacity) {
-    if (capacity < 0) capacity = 0;
-    return recv(Descriptor(handle), buffer, static_cast<size_t>(capacity), 0);
-}
-
-bool BRSocketPlatform::WaitReadable(Handle handle, int32_t milliseconds) {
-    if (handle == kNone) return false;
-    // poll, unlike select, works for descriptors of any number. Urgent data
-    // alone does not count: a receive would then block with nothing to read.
-    // End of stream and errors are reported as readable (POLLIN, POLLHUP,
-    // POLLERR), so a closed peer is noticed at once.
-    pollfd entry{};
-    entry.fd = Descriptor(handle);
-    entry.events = POLLIN;
-    const int rc = poll(&entry, 1, milliseconds < 0 ? 0 : milliseconds);
-    return rc > 0 && (entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-}
-
-int BRSocketPlatform::LastError() { return errno; }

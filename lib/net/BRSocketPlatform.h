@@ -5,10 +5,10 @@
 #include <vector>
 
 // The operating system's socket interface, reduced to what BRSocketIPvx needs.
-// This is the only place that talks to the system's sockets, so another
-// backend (for instance one that must start and release a socket library)
-// fits in here without touching the socket class. This build uses POSIX
-// sockets.
+// This is the only place that talks to the system's sockets. The build picks
+// one backend: BRSocketPlatformPosix.cpp (POSIX sockets) or
+// BRSocketPlatformWinsock.cpp (Windows Sockets 2); the library-lifetime count
+// in BRSocketPlatform.cpp is shared by both.
 class BRSocketPlatform {
 public:
     using Handle = intptr_t;
@@ -55,4 +55,10 @@ public:
 
     // The error number of the last failed call on this thread.
     static int LastError();
+
+private:
+    // The backend's socket-library start-up and release, called with the
+    // lifetime lock held when the live-socket count leaves and returns to 0.
+    static void StartLibrary();
+    static void StopLibrary();
 };

@@ -1,12 +1,8 @@
 # cmake -DNM=<nm> -DLIBRARY=<shared library> -P CheckExports.cmake
-# Fails unless the library's dynamic symbol table defines exactly the five API
-# functions under their C++ names, and nothing else.
-execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
-                OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
-endif()
-
+# cmake -DOBJDUMP=<objdump> -DLIBRARY=<DLL> -P CheckExports.cmake
+# Fails unless the library exports exactly the five API functions under their
+# C++ names, and nothing else: from the dynamic symbol table (nm) of a shared
+# object, or from the export table (objdump -p) of a DLL.
 set(expected
   _Z10ConnectURLPKciS0_S0_
   _Z14DisconnectNILOPKv
@@ -14,21 +10,48 @@ set(expected
   _Z7GetDataPKvPcRj
   _Z9WriteDataPKvPcj)
 
-string(REGEX REPLACE "\n$" "" listing "${listing}")
-string(REPLACE "\n" ";" lines "${listing}")
 set(found)
-foreach(line IN LISTS lines)
-  # "<address> <type> <name>"
-  if(NOT line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$")
-    message(FATAL_ERROR "unexpected nm line: ${line}")
+if(DEFINED OBJDUMP)
+  execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY}
+                  OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${OBJDUMP} failed on ${LIBRARY}")
   endif()
-  set(type ${CMAKE_MATCH_1})
-  set(name ${CMAKE_MATCH_2})
-  if(NOT type STREQUAL "T")
-    message(FATAL_ERROR "exported symbol that is not a function: ${line}")
+  # The names follow "[Ordinal/Name Pointer] Table", one "[ k] name" per line,
+  # up to the first empty line.
+  string(FIND "${listing}" "[Ordinal/Name Pointer] Table" start)
+  if(start GREATER_EQUAL 0)
+    string(SUBSTRING "${listing}" ${start} -1 table)
+    string(REPLACE "\n" ";" lines "${table}")
+    list(REMOVE_AT lines 0)
+    foreach(line IN LISTS lines)
+      if(NOT line MATCHES "^[ \t]*\\[ *[0-9]+\\] (.+)$")
+        break()
+      endif()
+      list(APPEND found ${CMAKE_MATCH_1})
+    endforeach()
   endif()
-  list(APPEND found ${name})
-endforeach()
+else()
+  execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                  OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+  endif()
+  string(REGEX REPLACE "\n$" "" listing "${listing}")
+  string(REPLACE "\n" ";" lines "${listing}")
+  foreach(line IN LISTS lines)
+    # "<address> <type> <name>"
+    if(NOT line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$")
+      message(FATAL_ERROR "unexpected nm line: ${line}")
+    endif()
+    set(type ${CMAKE_MATCH_1})
+    set(name ${CMAKE_MATCH_2})
+    if(NOT type STREQUAL "T")
+      message(FATAL_ERROR "exported symbol that is not a function: ${line}")
+    endif()
+    list(APPEND found ${name})
+  endforeach()
+endif()
 list(SORT found)
 
 if(NOT found STREQUAL expected)

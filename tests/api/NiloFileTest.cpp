@@ -151,6 +151,7 @@ TEST_F(NiloFileTest, SinkTruncatesAndHoldsExactlyTheBytesWrittenAfterEachCall) {
 }
 
 TEST_F(NiloFileTest, FailingSinkReportsErrorAndStaysFailed) {
+    NILO_SKIP_WITHOUT_FULL_DEVICE();
     void* h = ConnectURL(FileUrl("/dev/full").c_str(), 0, nullptr, nullptr);
     ASSERT_NE(h, nullptr);
     std::string bytes = PatternBytes(100);
@@ -165,6 +166,11 @@ TEST_F(NiloFileTest, FailingSinkReportsErrorAndStaysFailed) {
 }
 
 TEST_F(NiloFileTest, SourceThatCannotBeReadEndsInError) {
+#if defined(_WIN32)
+    // A folder does not open as a file here: the source fails at once.
+    EXPECT_EQ(ConnectFailure(FileUrl(folder.path).c_str(), 1), "can't create data source descriptor");
+    return;
+#endif
     // A folder opens like a file but every read fails.
     void* h = ConnectURL(FileUrl(folder.path).c_str(), 1, nullptr, nullptr);
     ASSERT_NE(h, nullptr);

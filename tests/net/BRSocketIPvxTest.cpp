@@ -8,6 +8,7 @@
 
 #include "NetTestHelpers.h"
 #include "ScriptedServer.h"
+#include "Wine.h"
 #include "net/BRSocketPlatform.h"
 
 namespace {
@@ -151,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<FailedConnect>& info) { return std::string(info.param.name); });
 
 // A send to a peer that has reset the connection must come back with a
-// status; with a plain send the process would die of SIGPIPE.
+// status; with a plain send a POSIX process would die of SIGPIPE.
 TEST(BRSocketIPvxTest, ResetPeerGivesReadErrorAndFailedSendsWithoutSignal) {
     ScriptedServer server;
     server.Add(Script().Abort());
@@ -164,7 +165,11 @@ TEST(BRSocketIPvxTest, ResetPeerGivesReadErrorAndFailedSendsWithoutSignal) {
     char buffer[16];
     Output output = Capture([&] { EXPECT_EQ(socket.ReceiveIfReady(buffer, sizeof buffer, received), 0); });
     EXPECT_EQ(received, 0);
-    EXPECT_EQ(output.out, "error in read (errno=" + std::to_string(ECONNRESET) + ")\n");
+    // Under Wine the scripted server's abortive close reaches the client as
+    // an end of stream, not as a reset.
+    if (!testsupport::RunningUnderWine()) {
+        EXPECT_EQ(output.out, "error in read (errno=" + std::to_string(kConnectionReset) + ")\n");
+    }
 
     for (int attempt = 0; attempt < 3; ++attempt) {
         int32_t sent = -1;

@@ -1,9 +1,12 @@
 #include "net/BRStandardIOBufferTCPIP.h"
 
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -11,10 +14,12 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "NetTestHelpers.h"
 #include "ScriptedServer.h"
+#include "Wine.h"
 #include "diag/BRException.h"
 #include "net/BRClock.h"
 
@@ -126,13 +131,16 @@ INSTANTIATE_TEST_SUITE_P(Loopback, BRStandardIOBufferFamilyTest, testing::Values
                          FamilyName);
 
 TEST(BRStandardIOBufferTest, ResetPeerEndsInTheSameException) {
+    // Under Wine the scripted server's abortive close reaches the client as
+    // an end of stream, not as a reset.
+    if (testsupport::RunningUnderWine()) GTEST_SKIP() << "no connection reset under Wine";
     ScriptedServer server;
     server.Add(Script().Abort());
     auto io = ConnectedBuffer(server);
     ASSERT_TRUE(server.WaitClosed(0));
 
     const Output output = Capture([&] { EXPECT_TRUE(io->Poll()); });
-    EXPECT_EQ(output.out, "error in read (errno=" + std::to_string(ECONNRESET) + ")\n");
+    EXPECT_EQ(output.out, "error in read (errno=" + std::to_string(kConnectionReset) + ")\n");
     ExpectRaises(*io, "strange number of bytes at poll");
 }
 
@@ -228,12 +236,16 @@ TEST(BRStandardIOBufferTest, PartialFlushKeepsTheRestAtTheFront) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (io->SendBuffer().Size() > 0 && std::chrono::steady_clock::now() < giveUp) {
         io->Flush();
-        if (io->SendBuffer().Size() > 0) usleep(1000);
+        if (io->SendBuffer().Size() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(io->SendBuffer().Size(), 0u);
     ASSERT_TRUE(server.WaitReceived(0, payload.size()));
     EXPECT_TRUE(server.Received(0) == payload) << "bytes were lost, repeated or reordered";
 }
+
+#if !defined(_WIN32)
+// A descriptor set on Windows is a list of handles, so handle numbers do not
+// matter there.
 
 // Opens descriptors until the next free number is at least `above`, so that
 // the next socket gets such a number. Closes them again at the end.
@@ -287,6 +299,7 @@ TEST(BRStandardIOBufferTest, WorksOnADescriptorAbove1024) {
     EXPECT_FALSE(io->Poll());
     EXPECT_EQ(server.Received(0), "ping\r\n\r\n");
 }
+#endif
 
 // Urgent data alone makes no bytes to read; taking it for readiness would
 // block the receive.

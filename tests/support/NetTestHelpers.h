@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -31,6 +32,13 @@ long long MillisecondsTaken(F&& run) {
     run();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
+
+// The error number of a receive from a connection the peer has reset.
+#if defined(_WIN32)
+constexpr int kConnectionReset = 10054;  // WSAECONNRESET
+#else
+constexpr int kConnectionReset = ECONNRESET;
+#endif
 
 // "Promptly": no readiness wait was spent. Far below the 500 ms poll wait, far
 // above what the calls take even on a loaded sanitizer build.

@@ -1,20 +1,19 @@
 #include "ScriptedServer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
+
+#include "SocketShim.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace testsupport;
+
+template <class T>
+int SetOption(intptr_t socket, int level, int name, const T& value) {
+    return setsockopt(Native(socket), level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
 
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -57,8 +56,9 @@ ScriptedServer::Script& ScriptedServer::Script::FallSilent() { return Add({Kind:
 // ---- Server ----------------------------------------------------------------
 
 ScriptedServer::ScriptedServer(Family family, int receiveBufferBytes) : family(family) {
-    int wake[2];
-    if (pipe2(wake, O_CLOEXEC) != 0) return;
+    StartSockets();
+    intptr_t wake[2];
+    if (!OpenWakePair(wake)) return;
     wakeRead = wake[0];
     wakeWrite = wake[1];
 
@@ -75,14 +75,14 @@ ScriptedServer::ScriptedServer(Family family, int receiveBufferBytes) : family(f
         v6->sin6_addr = in6addr_loopback;
         length = sizeof(sockaddr_in6);
     }
-    const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return;
+    const intptr_t fd = OpenStreamSocket(address.ss_family);
+    if (fd == kNoSocket) return;
     const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (receiveBufferBytes > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 16) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(fd);
+    SetOption(fd, SOL_SOCKET, SO_REUSEADDR, on);
+    if (receiveBufferBytes > 0) SetOption(fd, SOL_SOCKET, SO_RCVBUF, receiveBufferBytes);
+    if (bind(Native(fd), reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(Native(fd), 16) != 0 ||
+        getsockname(Native(fd), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        CloseSocket(fd);
         return;
     }
     port = ntohs(family == Family::IPv4 ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
@@ -92,19 +92,16 @@ ScriptedServer::ScriptedServer(Family family, int receiveBufferBytes) : family(f
 }
 
 ScriptedServer::~ScriptedServer() {
-    if (wakeWrite >= 0) {
-        const char stop = 's';
-        while (write(wakeWrite, &stop, 1) < 0 && errno == EINTR) {
-        }
-    }
+    if (wakeWrite != kNoSocket) Wake(wakeWrite);
     if (acceptThread.joinable()) acceptThread.join();
     // Only the accept thread adds connections, and it has ended.
     for (auto& connection : connections) {
         if (connection->thread.joinable()) connection->thread.join();
     }
-    if (listener >= 0) close(listener);
-    if (wakeRead >= 0) close(wakeRead);
-    if (wakeWrite >= 0) close(wakeWrite);
+    if (listener != kNoSocket) CloseSocket(listener);
+    if (wakeRead != kNoSocket) CloseSocket(wakeRead);
+    if (wakeWrite != kNoSocket) CloseSocket(wakeWrite);
+    StopSockets();
 }
 
 void ScriptedServer::Add(Script script) {
@@ -150,10 +147,10 @@ void ScriptedServer::Problem(size_t k, const std::string& text) {
     problems.push_back("connection " + std::to_string(k) + ": " + text);
 }
 
-int ScriptedServer::WaitFor(int fd, short events, int timeoutMs) const {
-    pollfd entries[2] = {{wakeRead, POLLIN, 0}, {fd, events, 0}};
-    const int rc = poll(entries, fd >= 0 ? 2 : 1, timeoutMs);
-    if (rc < 0) return errno == EINTR ? 0 : -1;
+int ScriptedServer::WaitFor(intptr_t fd, short events, int timeoutMs) const {
+    pollfd entries[2] = {{Native(wakeRead), POLLIN, 0}, {Native(fd), events, 0}};
+    const int rc = PollSockets(entries, fd != kNoSocket ? 2 : 1, timeoutMs);
+    if (rc < 0) return Interrupted(SocketError()) ? 0 : -1;
     if (entries[0].revents != 0) return -1;
     return rc > 0 ? 1 : 0;
 }
@@ -161,10 +158,11 @@ int ScriptedServer::WaitFor(int fd, short events, int timeoutMs) const {
 void ScriptedServer::AcceptLoop() {
     for (;;) {
         if (WaitFor(listener, POLLIN, -1) < 0) return;
-        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+        const intptr_t fd = AcceptSocket(listener);
+        if (fd == kNoSocket) continue;
+        MakeNonBlocking(fd);
         const int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // every piece its own segment
+        SetOption(fd, IPPROTO_TCP, TCP_NODELAY, on);  // every piece its own segment
 
         std::lock_guard<std::mutex> hold(lock);
         const size_t k = connections.size();
@@ -180,11 +178,13 @@ void ScriptedServer::AcceptLoop() {
 
 bool ScriptedServer::ReadSome(Connection& connection) {
     char buffer[4096];
-    ssize_t n;
+    int n;
+    int error = 0;
     do {
-        n = recv(connection.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        n = static_cast<int>(recv(Native(connection.fd), buffer, sizeof buffer, kDontWait));
+        error = n < 0 ? SocketError() : 0;
+    } while (n < 0 && Interrupted(error));
+    if (n < 0 && WouldBlock(error)) return true;
     if (n <= 0) return false;
     std::lock_guard<std::mutex> hold(lock);
     connection.received.append(buffer, static_cast<size_t>(n));
@@ -211,9 +211,11 @@ bool ScriptedServer::SendAll(size_t k, Connection& connection, const char* data,
             Problem(k, "client took no bytes for " + std::to_string(kWaitMs) + " ms");
             return false;
         }
-        const ssize_t n = send(connection.fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const int piece = static_cast<int>(std::min<size_t>(length, 1 << 30));
+        const int n = static_cast<int>(send(Native(connection.fd), data, piece, kNoSignal | kDontWait));
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+            const int error = SocketError();
+            if (WouldBlock(error) || Interrupted(error)) continue;
             return false;  // the client has gone; the test sees what it got
         }
         data += n;
@@ -224,20 +226,22 @@ bool ScriptedServer::SendAll(size_t k, Connection& connection, const char* data,
 
 void ScriptedServer::Finish(Connection& connection, Script::Kind how) {
     if (how == Script::Kind::Abort) {
-        const linger reset{1, 0};
-        setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        linger reset{};
+        reset.l_onoff = 1;
+        reset.l_linger = 0;
+        SetOption(connection.fd, SOL_SOCKET, SO_LINGER, reset);
     } else {
         // Close ends only the sending direction and reads on until the client
         // closes: closing with unread bytes would send a reset, which can
         // destroy bytes the client has not read yet. FallSilent just reads on.
-        if (how == Script::Kind::Close) shutdown(connection.fd, SHUT_WR);
+        if (how == Script::Kind::Close) shutdown(Native(connection.fd), kShutdownSend);
         const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
         for (;;) {
             const int left = how == Script::Kind::Close ? MillisecondsLeft(deadline) : -1;
             if (WaitFor(connection.fd, POLLIN, left) <= 0 || !ReadSome(connection)) break;
         }
     }
-    close(connection.fd);
+    CloseSocket(connection.fd);
     std::lock_guard<std::mutex> hold(lock);
     connection.closed = true;
     changed.notify_all();
@@ -284,7 +288,7 @@ void ScriptedServer::Play(size_t k, Connection& connection, Script script) {
                     carryOn = SendAll(k, connection, step.bytes.data(), step.bytes.size());
                 break;
             case Script::Kind::SendUrgent:
-                carryOn = send(connection.fd, step.bytes.data(), 1, MSG_OOB | MSG_NOSIGNAL) == 1;
+                carryOn = send(Native(connection.fd), step.bytes.data(), 1, MSG_OOB | kNoSignal) == 1;
                 break;
             case Script::Kind::Pause:
                 carryOn = ReadFor(connection, step.ms, peerOpen);

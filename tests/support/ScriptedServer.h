@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -83,7 +84,7 @@ public:
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     // False when the address family is not available here; tests then skip.
-    bool Listening() const { return listener >= 0; }
+    bool Listening() const { return listener != -1; }
     int Port() const { return port; }
     std::string Host() const { return family == Family::IPv4 ? "127.0.0.1" : "::1"; }
 
@@ -105,8 +106,9 @@ public:
     std::vector<std::string> Problems() const;
 
 private:
+    // Sockets are kept as intptr_t, -1 for none (see SocketShim.h).
     struct Connection {
-        int fd = -1;
+        intptr_t fd = -1;
         std::string received;
         size_t stepsDone = 0;
         bool closed = false;
@@ -116,9 +118,9 @@ private:
     void AcceptLoop();
     void Play(size_t k, Connection& connection, Script script);
 
-    // Waits for `events` on fd (or only for the stop signal when fd < 0):
+    // Waits for `events` on fd (or only for the stop signal when fd is -1):
     // 1 ready, 0 timed out, -1 the server is stopping.
-    int WaitFor(int fd, short events, int timeoutMs) const;
+    int WaitFor(intptr_t fd, short events, int timeoutMs) const;
     // One receive; false at end of stream or on failure.
     bool ReadSome(Connection& connection);
     // Reads and records for ms (just waits once the client has closed).
@@ -131,10 +133,10 @@ private:
     void Problem(size_t k, const std::string& text);
 
     Family family;
-    int listener = -1;
+    intptr_t listener = -1;
     int port = 0;
-    int wakeRead = -1;
-    int wakeWrite = -1;
+    intptr_t wakeRead = -1;
+    intptr_t wakeWrite = -1;
 
     mutable std::mutex lock;
     mutable std::condition_variable changed;

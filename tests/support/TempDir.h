@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -28,11 +29,29 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
 
 class TempDir {
 public:
+#if defined(_WIN32)
+    // No mkdtemp here: random names until one can be created. The path uses
+    // forward slashes, as file URLs want them.
+    TempDir() {
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const auto candidate = base / ("nilo-test-" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) {
+                path = candidate.generic_string();
+                return;
+            }
+        }
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+#else
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "nilo-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path = pattern;
     }
+#endif
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
