@@ -54,10 +54,23 @@ struct ExampleRun {
     std::string sink;                // contents of the sink file
 };
 
+// On Windows the example writes its console in text mode, where every line
+// end goes out as CR LF. Dropping the CR before each LF undoes exactly that
+// (a CR LF the example wrote itself went out as CR CR LF), so the tests see
+// the bytes the example wrote.
+inline std::string withPlainLineEnds(std::string text) {
+#if defined(_WIN32)
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+#endif
+    return text;
+}
+
 inline ExampleRun runExample(const std::string& url, int seconds = 30) {
     testsupport::TempDir folder;
     ExampleRun run;
     run.process = testsupport::RunProcess({NILOEXAMPLE}, folder.path, {"NILOEXAMPLE_URL=" + url}, seconds);
+    run.process.out = withPlainLineEnds(run.process.out);
+    run.process.err = withPlainLineEnds(run.process.err);
     run.output = parseOutput(run.process.out);
     for (const auto& entry : std::filesystem::directory_iterator(folder.path))
         run.files.insert(entry.path().filename().string());

@@ -1,33 +1,34 @@
 // niloexample when its source cannot be opened: one line on standard error,
 // a non-zero exit code, no files, and no wait.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "ExampleRun.h"
+#include "SocketShim.h"
 
 namespace {
 
 // A loopback port that nothing listens on: one the system just handed out
 // and took back.
 int closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    using namespace testsupport;
+    StartSockets();
+    const intptr_t socket = OpenStreamSocket(AF_INET);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("no free port");
-    ::close(fd);
+    const bool bound = socket != kNoSocket &&
+                       ::bind(Native(socket), reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                       ::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    if (socket != kNoSocket) CloseSocket(socket);
+    StopSockets();
+    if (!bound) throw std::runtime_error("no free port");
     return ntohs(address.sin_port);
 }
 
