@@ -7,7 +7,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <cwchar>
 #include <memory>
@@ -23,7 +22,9 @@
 extern char** environ;
 #endif
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -274,8 +275,19 @@ inline ProcessResult RunProcess(std::vector<std::string> arguments, const std::s
     std::vector<char*> argv;
     for (auto& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // An extra entry replaces an inherited one of the same name: getenv finds
+    // the first, so a variable set in the developer's shell would win.
+    auto nameOf = [](const char* entry) {
+        const char* equals = std::strchr(entry, '=');
+        return std::string(entry, equals != nullptr ? static_cast<size_t>(equals - entry) : std::strlen(entry));
+    };
     std::vector<char*> envp;
-    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string name = nameOf(*e);
+        const bool replaced = std::any_of(environment.begin(), environment.end(),
+                                          [&](const std::string& extra) { return nameOf(extra.c_str()) == name; });
+        if (!replaced) envp.push_back(*e);
+    }
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
 
