@@ -36,6 +36,51 @@ run_tests() {  # folder, wine architecture (win32 or win64), wine loader
   started_wineserver=yes
   "$3" cmd /c exit </dev/null >/dev/null 2>&1
   ctest --test-dir "$dir" --output-on-failure --timeout 120
+  run_example "$dir" "$3"
+}
+
+# The main job under Wine: niloexample.exe reads the bundled camera server
+# (a Linux program, reached over loopback) and must save the pictures exactly
+# as served, part 9 empty, and every picture byte in its sink file.
+run_example() {  # folder, wine loader
+  local dir=$1 loader=$2
+  local work="$PWD/$dir/example-run" program="$PWD/$dir/bin/niloexample.exe"
+  cmake -S . -B build -G Ninja >/dev/null
+  cmake --build build --target camera_server >/dev/null
+  rm -rf "$work"
+  mkdir -p "$work/run" "$work/served"
+  build/tools/camera_server --dump "$work/served" --frames 10 >/dev/null
+  build/tools/camera_server --port 0 --exit-after 120 >"$work/camera.log" 2>&1 &
+  local camera=$!
+  local port=""
+  for _ in $(seq 100); do
+    port=$(sed -n 's/^listening on //p' "$work/camera.log")
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  local status=0
+  if [ -z "$port" ]; then
+    echo "test-windows: the camera server did not start" >&2
+    status=1
+  else
+    (cd "$work/run" && NILOEXAMPLE_URL="http://127.0.0.1:$port/camera.mjpg" \
+       timeout 120 "$loader" "$program" </dev/null >niloexample.log 2>&1) || status=1
+  fi
+  kill "$camera" 2>/dev/null || true
+  wait "$camera" 2>/dev/null || true
+  : >"$work/expected-sink"
+  for k in 0 1 2 3 4 5 6 7 8; do
+    cmp -s "$work/served/frame$k.jpg" "$work/run/tarko_example_jpgpart$k.jpg" || status=1
+    cat "$work/served/frame$k.jpg" >>"$work/expected-sink"
+  done
+  [ -f "$work/run/tarko_example_jpgpart9.jpg" ] && [ ! -s "$work/run/tarko_example_jpgpart9.jpg" ] || status=1
+  cmp -s "$work/expected-sink" "$work/run/nilo_example.txt" || status=1
+  if [ $status -ne 0 ]; then
+    echo "test-windows: niloexample.exe under Wine did not save the camera's pictures as served:" >&2
+    cat "$work/run/niloexample.log" >&2 || true
+    return 1
+  fi
+  echo "test-windows: niloexample.exe under Wine saved the nine pictures as served ($work/run)"
 }
 
 # (bounded: a machine that emulates 32-bit programs may start one and never finish)
