@@ -40,19 +40,11 @@ cleanup() {
 trap cleanup EXIT
 
 # The server on a free loopback port; it ends itself after 10 minutes at most.
-"$server" --port 0 --exit-after 600 --blob-size "$blob_size" --parts "$parts" --part-size "$part_size" \
-  >"$work/server.out" &
-server_pid=$!
-port=""
-for _ in $(seq 100); do
-  port="$(sed -n 's/^listening on //p' "$work/server.out")"
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-if [ -z "$port" ]; then
-  echo "camera_server did not start" >&2
-  exit 1
-fi
+. "$(dirname "$0")/../tools/camera-server.sh"
+start_camera_server "$server" "$work/server.out" --exit-after 600 --blob-size "$blob_size" \
+  --parts "$parts" --part-size "$part_size" || { server_pid=$camera_pid; exit 1; }
+server_pid=$camera_pid
+port=$camera_port
 
 # measure NAME EXPECTED_BYTES COMMAND...: runs the command RUNS times and
 # sets best_elapsed and best_cpu (seconds, whole process), or returns 1 when a

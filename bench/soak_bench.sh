@@ -42,19 +42,11 @@ cleanup() {
 trap cleanup EXIT
 
 # The server on a free loopback port; it ends itself after an hour at most.
-"$server" --port 0 --exit-after 3600 --fps 0 --frames "$parts" --parts "$parts" --part-size 2400 \
-  >"$work/server.out" &
-server_pid=$!
-port=""
-for _ in $(seq 100); do
-  port="$(sed -n 's/^listening on //p' "$work/server.out")"
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-if [ -z "$port" ]; then
-  echo "camera_server did not start" >&2
-  exit 1
-fi
+. "$(dirname "$0")/../tools/camera-server.sh"
+start_camera_server "$server" "$work/server.out" --exit-after 3600 --fps 0 --frames "$parts" \
+  --parts "$parts" --part-size 2400 || { server_pid=$camera_pid; exit 1; }
+server_pid=$camera_pid
+port=$camera_port
 
 echo "Soak: $parts parts from http://127.0.0.1:$port$path, GetData with 1023 bytes of room"
 "$soak" "http://127.0.0.1:$port$path" "$parts"

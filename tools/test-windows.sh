@@ -8,6 +8,7 @@
 # Set NILO_WERROR=ON to turn warnings into errors (CI does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tools/camera-server.sh
 tools/install-deps.sh --windows
 
 configure() {  # folder, toolchain file, extra cmake arguments...
@@ -50,24 +51,15 @@ run_example() {  # folder, wine loader
   rm -rf "$work"
   mkdir -p "$work/run" "$work/served"
   build/tools/camera_server --dump "$work/served" --frames 10 >/dev/null
-  build/tools/camera_server --port 0 --exit-after 120 >"$work/camera.log" 2>&1 &
-  local camera=$!
-  local port=""
-  for _ in $(seq 100); do
-    port=$(sed -n 's/^listening on //p' "$work/camera.log")
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
   local status=0
-  if [ -z "$port" ]; then
-    echo "test-windows: the camera server did not start" >&2
-    status=1
-  else
-    (cd "$work/run" && NILOEXAMPLE_URL="http://127.0.0.1:$port/camera.mjpg" \
+  if start_camera_server build/tools/camera_server "$work/camera.log" --exit-after 120; then
+    (cd "$work/run" && NILOEXAMPLE_URL="http://127.0.0.1:$camera_port/camera.mjpg" \
        timeout 120 "$loader" "$program" </dev/null >niloexample.log 2>&1) || status=1
+  else
+    status=1
   fi
-  kill "$camera" 2>/dev/null || true
-  wait "$camera" 2>/dev/null || true
+  kill "$camera_pid" 2>/dev/null || true
+  wait "$camera_pid" 2>/dev/null || true
   : >"$work/expected-sink"
   for k in 0 1 2 3 4 5 6 7 8; do
     cmp -s "$work/served/frame$k.jpg" "$work/run/tarko_example_jpgpart$k.jpg" || status=1

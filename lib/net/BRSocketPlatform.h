@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The operating system's socket interface, reduced to what BRSocketIPvx needs.
@@ -61,4 +62,20 @@ private:
     // lifetime lock held when the live-socket count leaves and returns to 0.
     static void StartLibrary();
     static void StopLibrary();
+
+    // Copies a resolver's address list (the same field names on every
+    // system) into endpoints, in its order.
+    template <class AddressInfo>
+    static void TakeEndpoints(const AddressInfo* list, std::vector<Endpoint>& endpoints) {
+        endpoints.clear();
+        for (const AddressInfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+            Endpoint endpoint;
+            endpoint.family = entry->ai_family;
+            endpoint.type = entry->ai_socktype;
+            endpoint.protocol = entry->ai_protocol;
+            const auto* bytes = reinterpret_cast<const unsigned char*>(entry->ai_addr);
+            endpoint.address.assign(bytes, bytes + entry->ai_addrlen);
+            endpoints.push_back(std::move(endpoint));
+        }
+    }
 };

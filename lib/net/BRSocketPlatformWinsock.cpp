@@ -63,16 +63,7 @@ bool BRSocketPlatform::Resolve(const std::string& host, const std::string& servi
         errorText = MessageText(rc);
         return false;
     }
-    endpoints.clear();
-    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        Endpoint endpoint;
-        endpoint.family = entry->ai_family;
-        endpoint.type = entry->ai_socktype;
-        endpoint.protocol = entry->ai_protocol;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(entry->ai_addr);
-        endpoint.address.assign(bytes, bytes + entry->ai_addrlen);
-        endpoints.push_back(std::move(endpoint));
-    }
+    TakeEndpoints(list, endpoints);
     freeaddrinfo(list);
     return true;
 }
