@@ -45,6 +45,8 @@ std::string Slice(const std::string& s, size_t from, size_t to) { return s.subst
 
 BRURL::BRURL() : type(BR_URL_OTHER), direction(1) {}
 
+std::string BRURL::HostLiteral() const { return host.find(':') != std::string::npos ? "[" + host + "]" : host; }
+
 BRURL::BRURL(const std::string& url, int32_t direction_) : type(BR_URL_OTHER), direction(direction_) {
     CheckCharacters(url, true);
     const size_t colon = url.find(':');
@@ -78,15 +80,36 @@ void BRURL::ParseNetwork(const std::string& url, size_t a) {
 
     const size_t p = url.find_first_of("/?#", a);
     const std::string hostPart = Slice(url, a, p == std::string::npos ? url.size() : p);
-    const size_t colon = hostPart.find(':');
-    if (colon != std::string::npos) {
-        port = hostPart.substr(colon + 1);
+    // An IPv6 address is written in brackets, since its colons would
+    // otherwise be taken for the port's. `host` is the bare address, as the
+    // resolver wants it; HostLiteral puts the brackets back.
+    std::string portPart;  // what follows the host's ":", if there is one
+    bool hasPort = false;
+    if (!hostPart.empty() && hostPart[0] == '[') {
+        const size_t close = hostPart.find(']');
+        if (close == std::string::npos) Refuse("wrong URL scheme, wrong IPv6 address", __LINE__);
+        host = hostPart.substr(1, close - 1);
+        if (host.find(':') == std::string::npos || host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+            Refuse("wrong URL scheme, wrong IPv6 address", __LINE__);
+        if (close + 1 < hostPart.size()) {
+            if (hostPart[close + 1] != ':') Refuse("wrong URL scheme, wrong IPv6 address", __LINE__);
+            portPart = hostPart.substr(close + 2);
+            hasPort = true;
+        }
+    } else {
+        const size_t colon = hostPart.find(':');
         host = hostPart.substr(0, colon);
+        if (colon != std::string::npos) {
+            portPart = hostPart.substr(colon + 1);
+            hasPort = true;
+        }
+    }
+    if (hasPort) {
+        port = portPart;
         if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos)
             Refuse("wrong URL scheme, wrong port number", __LINE__);
         if (host.empty()) Refuse("wrong URL scheme, missing host", __LINE__);
     } else {
-        host = hostPart;
         port = DefaultPort(scheme);
     }
     if (p == std::string::npos) return;

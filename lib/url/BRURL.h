@@ -15,6 +15,7 @@ enum : int32_t {
 
 // A URL split into its parts. Accepted syntax:
 //   scheme://[user[:password]@]host[:port][path][?query][#fragment]  (http, https, ftp, pelix, pelixs)
+//     where host may be an IPv6 address in brackets ([::1]); `host` holds it without them
 //   file://path[?query][#fragment]
 // Any other scheme is accepted with nothing parsed but its name (type 0), and
 // "mailto", "news", "nntp" and "telnet" are refused. Nothing is decoded and
@@ -23,6 +24,9 @@ class BRURL {
 public:
     BRURL();
     BRURL(const std::string& url, int32_t direction);
+
+    // The host as a URL or a Host header writes it: an IPv6 address in brackets.
+    std::string HostLiteral() const;
 
     std::string scheme;
     std::string user;

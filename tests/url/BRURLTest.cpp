@@ -46,6 +46,11 @@ const Parsed kAccepted[] = {
     {"gopher://camera1/", "gopher", "", "", "", "", "", "", "", 0},
     {"camera1:8080/x", "camera1", "", "", "", "", "", "", "", 0},
     {":nothing", "", "", "", "", "", "", "", "", 0},
+    // IPv6 addresses in brackets; the host is the bare address.
+    {"http://[::1]:8080/cam", "http", "", "", "::1", "8080", "/cam", "", "", 3},
+    {"http://[::1]", "http", "", "", "::1", "80", "", "", "", 3},
+    {"http://viewer:pw@[fe80::1:2]:81?x", "http", "viewer", "pw", "fe80::1:2", "81", "", "x", "", 3},
+    {"http://[::ffff:192.0.2.1]/", "http", "", "", "::ffff:192.0.2.1", "80", "/", "", "", 3},
 };
 
 TEST(BRURLTest, SplitsAcceptedUrls) {
@@ -95,6 +100,12 @@ TEST(BRURLTest, RefusesMalformedUrlsWithTheirMessage) {
         {"file:///data/a\nb", "invalid character in URL"},
         {std::string("gopher://a\0b", 12), "invalid character in URL"},
         {"nocolon\t", "invalid character in URL"},
+        {"http://[::1/", "wrong URL scheme, wrong IPv6 address"},
+        {"http://[]/", "wrong URL scheme, wrong IPv6 address"},
+        {"http://[camera1]/", "wrong URL scheme, wrong IPv6 address"},
+        {"http://[::1]x/", "wrong URL scheme, wrong IPv6 address"},
+        {"http://[::1%25eth0]/", "wrong URL scheme, wrong IPv6 address"},
+        {"http://[::1]:/", "wrong URL scheme, wrong port number"},
     };
     for (const Refused& c : cases) {
         SCOPED_TRACE(c.url);
@@ -111,6 +122,11 @@ TEST(BRURLTest, BytesAboveAsciiPassUnchanged) {
     const BRURL u("http://camera1/b\xc3\xa4r?\xff", 1);
     EXPECT_EQ(u.path, "/b\xc3\xa4r");
     EXPECT_EQ(u.query, "\xff");
+}
+
+TEST(BRURLTest, HostLiteralPutsBracketsAroundIPv6Addresses) {
+    EXPECT_EQ(BRURL("http://[::1]:8080/", 1).HostLiteral(), "[::1]");
+    EXPECT_EQ(BRURL("http://camera1:8080/", 1).HostLiteral(), "camera1");
 }
 
 TEST(BRURLTest, DefaultRecordIsEmptySourceOfTypeZero) {
