@@ -4,6 +4,7 @@
 
 #include "api/nilo.h"
 #include "diag/BRException.h"
+#include "http/BRHTTPReadState.h"
 #include "http/BRHTTPReader.h"
 #include "net/BRStandardIOBufferTCPIP.h"
 

@@ -12,6 +12,7 @@
 
 class BRURLClient;
 class BRStandardIOBufferTCPIP;
+struct BRHTTPReadState;
 
 // Descriptor flag bits.
 enum : uint32_t {
@@ -21,9 +22,6 @@ enum : uint32_t {
     BR_DS_FAILED = 0x08,
     BR_DS_CHUNKED = 0x10,
     BR_DS_MULTIPART = 0x20,
-    // A multipart stream has ended in a read that handed out part bytes; the
-    // next read reports the end. Not part of the response phase.
-    BR_DS_STREAM_ENDED = 0x40,
 };
 
 // One open source or sink; its address is the handle callers hold.
@@ -59,6 +57,8 @@ public:
     uint32_t statusCode;
     int32_t redirectCount;
     std::ostringstream log;
+    // The HTTP reader's state for the response it reads (HTTP sources only).
+    std::unique_ptr<BRHTTPReadState> http;
 
 private:
     std::string fileName() const;

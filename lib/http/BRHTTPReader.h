@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "http/BRHTTPDecoder.h"
+
 class BRDataBuffer;
 class BRDataSourceDescriptor;
 
@@ -12,9 +14,10 @@ using BRHTTPStep = std::optional<int32_t>;
 
 // The HTTP side of a source descriptor: opening the connection and the read
 // step, a small state machine driven entirely by the caller's reads. The first
-// read sends the request; later reads collect the response header, choose the
-// body framing (Content-Length, chunked or multipart/x-mixed-replace) and move
-// body bytes into the caller's buffer. The phase lives in the descriptor's flags.
+// read sends the request; later reads collect the response header, choose how
+// the body is delimited and what it holds, and run the body through its
+// decoders into the caller's buffer. The state lives in the descriptor's
+// BRHTTPReadState.
 class BRHTTPReader {
 public:
     // Connects the descriptor's URL; raises when the host cannot be reached.
@@ -22,17 +25,19 @@ public:
     // One read step: appends body bytes to target, returns a NILOState value.
     static int32_t ReadStep(BRDataSourceDescriptor& d, BRDataBuffer& target);
 
-    // Flushes the send side, polls once and moves what arrived into the work
-    // buffer (or leaves it on the receive side when intoWorkBuffer is false).
-    // Returns true when the poll raised: the peer has closed or has been idle
-    // past the limit, so nothing more will come.
-    static bool Poll(BRDataSourceDescriptor& d, bool intoWorkBuffer);
-    // Marks the response failed and returns NILO_ERROR.
-    static int32_t Fail(BRDataSourceDescriptor& d);
-
-    // Largest header block, chunk-size line or part header the reader collects.
+    // Largest response header the reader collects.
     static constexpr uint32_t kHeaderLimit = 8192;
 
 private:
+    // How the connection stands after a poll.
+    enum class Peer { Open, Closed, Idle };
+
+    static Peer Poll(BRDataSourceDescriptor& d);
+    static int32_t Fail(BRDataSourceDescriptor& d);
     static BRHTTPStep HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& target);
+    static BRHTTPStep BodyStep(BRDataSourceDescriptor& d, BRDataBuffer& target);
+    // Runs the body's decoders over `in`; `peer` says whether more can come.
+    static BRHTTPDecode Pump(BRDataSourceDescriptor& d, BRDataBuffer& in, BRDataBuffer& target, Peer peer);
+    // What a read reports for the decoders' result.
+    static BRHTTPStep Conclude(BRDataSourceDescriptor& d, BRHTTPDecode result, bool handedOut);
 };

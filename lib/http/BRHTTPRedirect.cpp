@@ -7,7 +7,9 @@
 #include "client/BRDataSourceDescriptor.h"
 #include "diag/BRException.h"
 #include "http/BRHTTPConnection.h"
+#include "http/BRHTTPReadState.h"
 #include "http/BRHTTPResponseHeader.h"
+#include "url/BRURLReference.h"
 
 void BRHTTPRedirect::TakeTarget(BRDataSourceDescriptor& d, const BRHTTPResponseHeader& header) {
     const size_t location = header.Find("location:");
@@ -16,9 +18,11 @@ void BRHTTPRedirect::TakeTarget(BRDataSourceDescriptor& d, const BRHTTPResponseH
         return;
     }
     try {
-        d.redirectURL = BRURL(header.Location(location), d.url.direction);
+        // A relative reference ("/login", "next.html") names a target on the
+        // server that sent it.
+        d.redirectURL = BRURLReference::Resolve(d.url, header.Location(location), d.url.direction);
     } catch (const BRException&) {
-        // A relative reference or a malformed URL cannot be followed.
+        // A malformed URL cannot be followed.
         d.flags |= BR_DS_FAILED;
     }
     // Nothing here speaks TLS. The header stays unconsumed, so a later read
@@ -40,6 +44,7 @@ int32_t BRHTTPRedirect::EndOfResponse(BRDataSourceDescriptor& d) {
         return NILO_ERROR;
     }
     d.workBuffer = std::make_unique<BRDataBuffer>(16384);
+    d.http = std::make_unique<BRHTTPReadState>();
     ++d.redirectCount;
     d.flags = BR_DS_OPEN;
     std::cout << "redircounter: " << d.redirectCount << std::endl;

@@ -12,7 +12,7 @@ std::string BRHTTPRequest::Build(const BRURL& url) {
     if (!url.query.empty()) request += "?" + url.query;
     if (!url.fragment.empty()) request += "#" + url.fragment;
     request += " HTTP/1.1\r\nHost: ";
-    request += url.host;
+    request += url.HostLiteral();
     request += "\r\nAccept: */*\r\nConnection: Keep-Alive\r\nUser-Agent: ";
     request += kProduct;
     request += kComment;

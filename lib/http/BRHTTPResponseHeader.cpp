@@ -26,15 +26,10 @@ bool BRHTTPResponseHeader::ContentLength(size_t namePos, uint32_t& length) const
     return BRHTTPText::DecimalU32(std::string_view(lowered).substr(digits), length) == BRHTTPText::Number::Ok;
 }
 
-bool BRHTTPResponseHeader::Boundary(size_t typePos, std::string& boundary) const {
-    static constexpr std::string_view kParameter = "boundary=";
-    const size_t parameter = block.find(kParameter, typePos);
-    if (parameter == std::string::npos) return false;
-    const size_t start = parameter + kParameter.size();
-    size_t end = block.find("\r\n", typePos);
-    if (end == std::string::npos || end < parameter) end = block.size();
-    boundary = "--" + block.substr(start, end - start);
-    return true;
+std::string BRHTTPResponseHeader::Value(size_t namePos, std::string_view name) const {
+    const size_t start = BRHTTPText::SkipSpaces(block, namePos + name.size());
+    const size_t end = block.find("\r\n", start);
+    return block.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 std::string BRHTTPResponseHeader::Location(size_t namePos) const {

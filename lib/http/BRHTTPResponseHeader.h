@@ -24,9 +24,9 @@ public:
     std::string LoweredValue(size_t namePos, std::string_view name) const;
     // "content-length:", blanks, then a 32-bit number.
     bool ContentLength(size_t namePos, uint32_t& length) const;
-    // "--" and the boundary parameter that follows the media type at typePos.
-    // False when there is no "boundary=".
-    bool Boundary(size_t typePos, std::string& boundary) const;
+    // The value of a header line as received: blanks after the name skipped,
+    // up to the next line end or the end of the block.
+    std::string Value(size_t namePos, std::string_view name) const;
     // The Location value, in its own letter case, blanks after the colon skipped.
     std::string Location(size_t namePos) const;
 

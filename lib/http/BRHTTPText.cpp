@@ -26,6 +26,46 @@ BRHTTPText::End BRHTTPText::FindEnd(std::string_view content, std::string_view t
     return at != std::string_view::npos ? End::Found : End::NotYet;
 }
 
+BRHTTPText::End BRHTTPText::FindHeaderEnd(std::string_view content, size_t& blockEnd, size_t& next) {
+    size_t lineStart = 0;
+    for (;;) {
+        // An empty line: a line end right at the start of a line.
+        size_t empty = std::string_view::npos;
+        if (content.compare(lineStart, 1, "\n") == 0) empty = 1;
+        if (content.compare(lineStart, 2, "\r\n") == 0) empty = 2;
+        if (empty != std::string_view::npos) {
+            // The line end of the block's last line goes with the empty line.
+            blockEnd = lineStart;
+            if (blockEnd > 0 && content[blockEnd - 1] == '\n') --blockEnd;
+            if (blockEnd > 0 && content[blockEnd - 1] == '\r') --blockEnd;
+            next = lineStart + empty;
+            break;
+        }
+        const size_t lf = content.find('\n', lineStart);
+        if (lf == std::string_view::npos) {
+            return content.find('\0') != std::string_view::npos ? End::Never : End::NotYet;
+        }
+        lineStart = lf + 1;
+    }
+    return content.substr(0, blockEnd).find('\0') != std::string_view::npos ? End::Never : End::Found;
+}
+
+bool BRHTTPText::IsTokenChar(char c) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+    return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool BRHTTPText::EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
 BRHTTPText::Number BRHTTPText::DecimalU32(std::string_view text, uint32_t& value) {
     uint64_t v = 0;
     size_t i = 0;

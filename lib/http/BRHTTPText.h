@@ -17,6 +17,17 @@ public:
     // its position. Framing text holds no NUL byte, so the text ends at the
     // first one: a NUL before the terminator means it can never come.
     static End FindEnd(std::string_view content, std::string_view terminator, size_t& at);
+    // Looks for the empty line that ends a header block at the front of
+    // content. Lines end in CRLF or in a lone LF. blockEnd is set to the end
+    // of the block's last line (before its line end), next to the first byte
+    // after the empty line. A NUL before the end means it can never come.
+    static End FindHeaderEnd(std::string_view content, size_t& blockEnd, size_t& next);
+
+    // The characters of a token (RFC 9110 section 5.6.2): header names,
+    // parameter names, transfer codings.
+    static bool IsTokenChar(char c);
+    // Equal in ASCII letters of either case.
+    static bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
     // Every byte passed through the C library's tolower.
     static std::string Lower(std::string_view text);

@@ -22,6 +22,8 @@ public:
     void Flush() override;
     virtual int32_t ReceiveRaw(char* buffer, int32_t capacity, int64_t& received);
     virtual void SendPending();
+    // Whether the last ready poll brought no bytes: the peer has closed.
+    bool PeerClosed() const { return emptyReceives != 0; }
 
     static constexpr int32_t kReadyWaitMilliseconds = 500;
     static constexpr int32_t kReceiveArea = 4096;

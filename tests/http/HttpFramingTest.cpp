@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "HttpCase.h"
@@ -20,6 +21,26 @@ std::string Part(const std::string& body, const std::string& length = "") {
     return "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
            (length.empty() ? std::to_string(body.size()) : length) + "\r\n\r\n" + body + "\r\n";
 }
+
+// A body in chunked transfer coding, cut every `size` bytes wherever that
+// falls; without its last chunk when `last` is false.
+std::string Chunked(const std::string& body, size_t size, bool last = true) {
+    std::string coded;
+    for (size_t i = 0; i < body.size(); i += size) {
+        const std::string piece = body.substr(i, size);
+        char line[16];
+        std::snprintf(line, sizeof line, "%zx\r\n", piece.size());
+        coded += line + piece + "\r\n";
+    }
+    return last ? coded + "0\r\n\r\n" : coded;
+}
+
+std::string ChunkedMultipart() {
+    return kOk + "Transfer-Encoding: chunked\r\nContent-Type: multipart/x-mixed-replace;boundary=frame\r\n\r\n";
+}
+
+// A part as servers that leave out the length send it.
+std::string PartWithoutLength(const std::string& body) { return "--frame\r\nContent-Type: image/jpeg\r\n\r\n" + body + "\r\n"; }
 
 std::string Bytes(size_t n) {
     std::string s(n, '\0');
@@ -59,7 +80,9 @@ const HttpCase kCases[] = {
      true, true},
     {"length too large", kOk + "Content-Length: 4294967296\r\n\r\n", "", NILO_ERROR, {NILO_DATA}},
     {"length without digits", kOk + "Content-Length: x\r\n\r\n", "", NILO_ERROR, {NILO_DATA}},
-    {"no framing", kOk + "Server: x\r\n\r\nbody", "", NILO_ERROR, {NILO_DATA}},
+    // Neither a length nor chunked coding: the body runs to the close.
+    {"body delimited by the close", kOk + "Server: x\r\n\r\nbody", "body", NILO_END, {NILO_DATA}},
+    {"empty body delimited by the close", kOk + "Server: x\r\n\r\n", "", NILO_END, {NILO_DATA}},
     {"no status code", "HTTP/1.1 OK\r\nContent-Length: 2\r\n\r\nab", "", NILO_ERROR, {NILO_DATA}},
     {"extension header ending in content-length comes first",
      kOk + "X-Original-Content-Length: 2\r\nContent-Length: 4\r\n\r\nabcd", "ab", NILO_END, {NILO_DATA}, true, true},
@@ -93,12 +116,15 @@ const HttpCase kCases[] = {
      LittleEndian(1) + "x", NILO_END, kMultipartPhases},
     {"multipart part of length zero ends the stream", Multipart() + Part("ab") + Part("", "0") + Part("cd"),
      LittleEndian(2) + "ab" + LittleEndian(0), NILO_END, kMultipartPhases},
-    {"multipart part without content-length", Multipart() + Part("ab") + "--frame\r\nContent-Type: x\r\n\r\nzz",
-     LittleEndian(2) + "ab", NILO_ERROR, kMultipartPhases},
+    // The last part ends where the peer closed, which is still no end of
+    // the stream.
+    {"multipart part without content-length cut by the close",
+     Multipart() + Part("ab") + "--frame\r\nContent-Type: x\r\n\r\nzz", LittleEndian(2) + "ab" + LittleEndian(2) + "zz",
+     NILO_ERROR, kMultipartPhases},
     {"multipart part without the boundary", Multipart() + "--other\r\nContent-Length: 2\r\n\r\nab\r\n", "",
      NILO_ERROR, kMultipartPhases},
-    {"multipart quoted boundary is kept with its quotes", Multipart("\"frame\"") + Part("ab") + "--frame--\r\n", "",
-     NILO_ERROR, kMultipartPhases},
+    {"multipart quoted boundary", Multipart("\"frame\"") + Part("ab") + "--frame--\r\n", LittleEndian(2) + "ab",
+     NILO_END, kMultipartPhases},
     {"multipart content-type without boundary", kOk + "Content-Type: multipart/x-mixed-replace\r\n\r\n", "",
      NILO_ERROR, {NILO_DATA}},
     // A length that does not fit the 4-byte record must not be cut to 32 bits.
@@ -106,6 +132,68 @@ const HttpCase kCases[] = {
     {"multipart negative length", Multipart() + Part("ab", "-1"), "", NILO_ERROR, kMultipartPhases},
     {"multipart length 4294967295 is accepted", Multipart() + Part("ab", "4294967295"),
      LittleEndian(0xFFFFFFFF) + "ab\r\n", NILO_ERROR, kMultipartPhases},
+
+    // The boundary parameter as media types write it.
+    {"multipart boundary among other parameters, any case, blanks around",
+     kOk + "Content-Type: Multipart/X-Mixed-Replace ; charset=x; BOUNDARY = \"frame\" ; q=1\r\n\r\n" + Part("ab") +
+         "--frame--\r\n",
+     LittleEndian(2) + "ab", NILO_END, kMultipartPhases},
+    {"multipart boundary with a quoted backslash",
+     kOk + "Content-Type: multipart/x-mixed-replace;boundary=\"fr\\ame\"\r\n\r\n" + Part("ab") + "--frame--\r\n",
+     LittleEndian(2) + "ab", NILO_END, kMultipartPhases},
+    // Cameras that put the dashes into the parameter: their delimiter lines
+    // are the parameter itself; the lines the RFC would make count too.
+    {"multipart dashes in the boundary parameter", Multipart("--frame") + Part("ab") + Part("cd") + "--frame--\r\n",
+     LittleEndian(2) + "ab" + LittleEndian(2) + "cd", NILO_END, kMultipartPhases},
+    {"multipart dashes in the parameter and delimiters as the RFC writes them",
+     Multipart("--frame") + "--" + Part("ab") + "----frame--\r\n", LittleEndian(2) + "ab", NILO_END,
+     kMultipartPhases},
+    {"multipart empty boundary parameter", Multipart("\"\"") + Part("ab"), "", NILO_ERROR, {NILO_DATA}},
+
+    // Parts whose header has no Content-Length end at the next delimiter.
+    {"multipart parts without content-length",
+     Multipart() + PartWithoutLength(kPart1000) + PartWithoutLength("second") + "--frame--\r\n",
+     LittleEndian(1000) + kPart1000 + LittleEndian(6) + "second", NILO_END, kMultipartPhases},
+    {"multipart part without content-length, delimiter after a bare line feed",
+     Multipart() + "--frame\r\n\r\nab\n--frame\r\n\r\ncd\r\n--frame--", LittleEndian(2) + "ab" + LittleEndian(2) + "cd",
+     NILO_END, kMultipartPhases},
+    // Delimiters win over a Content-Length that disagrees with them.
+    {"multipart content-length longer than the part",
+     Multipart() + Part("abcd", "700") + Part("second") + "--frame--\r\n",
+     LittleEndian(4) + "abcd" + LittleEndian(6) + "second", NILO_END, kMultipartPhases},
+    {"multipart content-length shorter than the part",
+     Multipart() + Part("abcdefghijklm", "4") + Part("second") + "--frame--\r\n",
+     LittleEndian(13) + "abcdefghijklm" + LittleEndian(6) + "second", NILO_END, kMultipartPhases},
+    // What real servers put around the parts.
+    {"multipart preamble before the first delimiter",
+     Multipart() + "This is a stream of pictures.\r\n" + Part("ab") + "--frame--\r\n", LittleEndian(2) + "ab",
+     NILO_END, kMultipartPhases},
+    {"multipart blank lines between parts", Multipart() + Part("ab") + "\r\n\r\n" + Part("cd") + "--frame--\r\n",
+     LittleEndian(2) + "ab" + LittleEndian(2) + "cd", NILO_END, kMultipartPhases},
+    {"multipart no line end before the delimiter",
+     Multipart() + "--frame\r\nContent-Length: 2\r\n\r\nab--frame\r\nContent-Length: 2\r\n\r\ncd--frame--",
+     LittleEndian(2) + "ab" + LittleEndian(2) + "cd", NILO_END, kMultipartPhases},
+    {"multipart blanks after the delimiter", Multipart() + "--frame  \r\nContent-Length: 2\r\n\r\nab\r\n--frame--",
+     LittleEndian(2) + "ab", NILO_END, kMultipartPhases},
+    {"multipart boundary text inside a part is no delimiter",
+     Multipart() + Part("x--framey--frame-z") + "--frame--\r\n", LittleEndian(18) + "x--framey--frame-z", NILO_END,
+     kMultipartPhases},
+
+    // A multipart stream in chunked transfer coding: the chunks are decoded
+    // first, then the decoded bytes cut into parts.
+    {"chunked multipart", ChunkedMultipart() + Chunked(Part(kPart1000) + Part("second") + "--frame--\r\n", 7),
+     LittleEndian(1000) + kPart1000 + LittleEndian(6) + "second", NILO_END, kMultipartPhases},
+    {"chunked multipart without content-length",
+     ChunkedMultipart() + Chunked(PartWithoutLength("first") + PartWithoutLength("second") + "--frame--\r\n", 100),
+     LittleEndian(5) + "first" + LittleEndian(6) + "second", NILO_END, kMultipartPhases},
+    // As a streaming program ends its output: a delimiter for a next part
+    // that never comes, then the last chunk.
+    {"chunked multipart ended by the last chunk", ChunkedMultipart() + Chunked(Part("ab") + Part("cd") + "--frame\r\n", 5),
+     LittleEndian(2) + "ab" + LittleEndian(2) + "cd", NILO_END, kMultipartPhases},
+    {"chunked multipart cut by the close", ChunkedMultipart() + Chunked(Part("ab") + Part("cd"), 5, false),
+     LittleEndian(2) + "ab" + LittleEndian(2) + "cd", NILO_ERROR, kMultipartPhases},
+    {"chunked multipart with a bad chunk size", ChunkedMultipart() + Chunked(Part("ab"), 100, false) + "zz\r\n",
+     LittleEndian(2) + "ab", NILO_ERROR, kMultipartPhases},
 
     // A peer that closes before the response is complete: what arrived is
     // delivered, then the read fails instead of waiting for ever.
@@ -143,6 +231,34 @@ TEST_P(HttpFramingTest, DeliversBytesAndEnds) {
         EXPECT_TRUE(read.follows(c.along)) << testing::PrintToString(read.results);
         if (c.along == kMultipartPhases) {
             EXPECT_EQ(read.bytesWith(NILO_MULTIPART), c.delivered.size());
+        }
+    }
+}
+
+// A part whose Content-Length is right reaches the caller as soon as its
+// bytes and the line end after them have come, not when the next delimiter
+// does: at one picture a second, waiting for it would put the picture a
+// second late.
+TEST(HttpFramingTest, RightLengthPartIsHandedOutBeforeTheNextDelimiter) {
+    for (const std::string& response : {Multipart() + Part("abc"), ChunkedMultipart() + Chunked(Part("abc"), 9, false)}) {
+        for (size_t pieceSize : {size_t{0}, size_t{1}}) {
+            SCOPED_TRACE(pieceSize);
+            ScriptedServer server;
+            server.Add(ScriptedServer::Script(pieceSize).AwaitRequest().Send(response).FallSilent());
+            void* h = ConnectURL(Url(server).c_str(), 1, "", "");
+            const std::string expected = LittleEndian(3) + "abc";
+            // The first read sends the request; once the server has sent
+            // everything, a few reads must bring the part.
+            NiloRead read = ReadAll(h, 100, 1);
+            ASSERT_TRUE(server.WaitSteps(0, 2));
+            for (int call = 0; call < 10 && read.bytes.size() < expected.size(); ++call) {
+                const NiloRead more = ReadAll(h, 100, 1);
+                read.bytes += more.bytes;
+                read.results.push_back(more.last());
+            }
+            EXPECT_EQ(read.bytes, expected) << testing::PrintToString(read.results);
+            EXPECT_EQ(read.last(), NILO_MULTIPART);
+            DisconnectNILO(h);
         }
     }
 }

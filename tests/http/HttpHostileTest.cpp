@@ -158,6 +158,10 @@ const Hostile kRows[] = {
      10 * kSeconds, kMiB, NILO_END, nullptr, Repeat(LittleEndian(1) + "z", 6000)},
     {"100000 one-byte parts", Stream(kMultipart, kTenParts, 10000, "--frame--\r\n"), 10 * kSeconds, kMiB, NILO_END,
      nullptr, Repeat(kTenPartsDelivered, 10000)},
+    // A part without a length is held until its delimiter, but no further
+    // than 16 MiB.
+    {"part without a length that never meets a delimiter", Stream(kMultipart + "--frame\r\n\r\n", kFiller, 512),
+     10 * kSeconds, kMiB, NILO_ERROR, nullptr, ""},
     {"peer closes inside a part header", Reply(kMultipart + PartHeader("1") + "a\r\n--frame\r\nContent-Le"),
      5 * kSeconds, kMiB, NILO_ERROR, nullptr, LittleEndian(1) + "a"},
     {"peer closes inside a part", Reply(kMultipart + PartHeader("4") + "ab"), 5 * kSeconds, kMiB, NILO_ERROR,

@@ -83,7 +83,6 @@ TEST_F(HttpRedirectTest, LocationsThatCannotBeFollowed) {
         std::string location;
         NILOState last;
     } cases[] = {
-        {"/relative/path", NILO_ERROR},                                        // refused by the URL parser
         {"http://127.0.0.1:" + std::to_string(freePort) + "/gone", NILO_ERROR},  // nothing listens there
         {"pelix://127.0.0.1:" + std::to_string(freePort) + "/", NILO_ERROR},
         {"http://127.0.0.1/a\x7f", NILO_ERROR},                                // invalid character
@@ -97,6 +96,41 @@ TEST_F(HttpRedirectTest, LocationsThatCannotBeFollowed) {
         Capture([&] { read = ReadAll(h); });
         EXPECT_EQ(read.last(), c.last);
         EXPECT_EQ(read.bytes, "");
+        DisconnectNILO(h);
+    }
+}
+
+// A relative Location names a target on the server that sent it, resolved
+// against the URL of the response that carried it.
+TEST_F(HttpRedirectTest, RelativeLocationsAreResolvedAgainstTheResponse) {
+    const struct {
+        const char* from;
+        const char* location;  // "//" stands for "//127.0.0.1:port"
+        const char* target;
+    } cases[] = {
+        {"/a/b/c", "/login", "/login"},
+        {"/a/b/c", "next.html", "/a/b/next.html"},
+        {"/a/b/c", "../x", "/a/x"},
+        {"/a/b/c", "./d/./e/../f", "/a/b/d/f"},
+        {"/a/b/c?q=1", "?page=2", "/a/b/c?page=2"},
+        {"/a/b/c", "../../../../up", "/up"},
+        {"/cam", "///other", "/other"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location);
+        ScriptedServer local;
+        std::string location = c.location;
+        if (location.rfind("//", 0) == 0) location = "//127.0.0.1:" + std::to_string(local.Port()) + location.substr(2);
+        local.Add(Script().AwaitRequest().Send(Redirect(302, location)).Close());
+        local.Add(Script().AwaitRequest().Send(kFinal).Close());
+        void* h = ConnectURL(Url(local, c.from).c_str(), 1, "", "");
+        NiloRead read;
+        const Output output = Capture([&] { read = ReadAll(h); });
+        EXPECT_EQ(read.bytes, "done");
+        EXPECT_EQ(read.last(), NILO_END);
+        EXPECT_EQ(output.out, "redircounter: 1\n");
+        EXPECT_EQ(local.Received(1).rfind("GET " + std::string(c.target) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n", 0), 0u)
+            << local.Received(1);
         DisconnectNILO(h);
     }
 }

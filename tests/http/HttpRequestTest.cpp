@@ -43,6 +43,20 @@ TEST(HttpRequestTest, RequestTextByteForByte) {
     }
 }
 
+// An IPv6 address is written in brackets in the URL and in Host, and
+// reached without them.
+TEST(HttpRequestTest, IPv6LiteralHost) {
+    ScriptedServer server(ScriptedServer::Family::IPv6);
+    if (!server.Listening()) GTEST_SKIP() << "no IPv6 loopback here";
+    server.Add(ScriptedServer::Script().AwaitRequest().Send(kResponse).Close());
+    void* h = ConnectURL(("http://[::1]:" + std::to_string(server.Port()) + "/cam").c_str(), 1, "", "");
+    const NiloRead read = ReadAll(h);
+    DisconnectNILO(h);
+    EXPECT_EQ(read.bytes, "ok");
+    EXPECT_EQ(read.last(), NILO_END);
+    EXPECT_EQ(server.Received(0), Request("/cam", "[::1]"));
+}
+
 TEST(HttpRequestTest, SentOnceAndLoggedWithTheHeader) {
     ScriptedServer server;
     server.Add(ScriptedServer::Script(1).AwaitRequest().Send(kResponse).Close());

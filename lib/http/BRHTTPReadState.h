@@ -1,0 +1,24 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "http/BRHTTPDecoder.h"
+#include "net/BRDataBuffer.h"
+
+// What the HTTP reader keeps between the reads of one response: where it
+// stands, the decoders of the body, and an end that waits for the next read.
+// A redirect starts a fresh one.
+struct BRHTTPReadState {
+    enum class Phase { Header, Body };
+    Phase phase = Phase::Header;
+    // How the body is delimited: a Content-Length, chunked coding, the close.
+    std::unique_ptr<BRHTTPDecoder> transfer;
+    // What cuts the delimited bytes into parts, or null: they are the caller's.
+    std::unique_ptr<BRHTTPDecoder> content;
+    // The bytes between the two layers, where the transfer layer changes them.
+    std::unique_ptr<BRDataBuffer> decoded;
+    // The end of a multipart stream met in a read that handed out part
+    // bytes: that read reports NILO_MULTIPART, the next one the end.
+    std::optional<BRHTTPDecode> pendingEnd;
+};
