@@ -1,59 +1,134 @@
 #include "http/BRHTTPChunkedDecoder.h"
 
 #include <algorithm>
-#include <string_view>
 
 #include "http/BRHTTPText.h"
 #include "net/BRDataBuffer.h"
 
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool BRHTTPChunkedDecoder::ParseSizeLine(std::string_view line, uint32_t& size) {
+    size_t i = 0;
+    auto skipBlanks = [&] {
+        while (i < line.size() && IsBlank(line[i])) ++i;
+    };
+    auto token = [&] {
+        const size_t first = i;
+        while (i < line.size() && BRHTTPText::IsTokenChar(line[i])) ++i;
+        return i > first;
+    };
+    skipBlanks();
+    const size_t first = i;
+    uint64_t value = 0;
+    for (; i < line.size() && HexDigit(line[i]) >= 0; ++i) {
+        value = value * 16 + static_cast<uint64_t>(HexDigit(line[i]));
+        // The size must leave room for the line end after the data.
+        if (value > UINT32_MAX - 2) return false;
+    }
+    if (i == first) return false;
+    size = static_cast<uint32_t>(value);
+    // chunk-ext = *( BWS ";" BWS ext-name [ BWS "=" BWS ( token / quoted-string ) ] )
+    for (;;) {
+        skipBlanks();
+        if (i == line.size()) return true;
+        if (line[i++] != ';') return false;
+        skipBlanks();
+        if (!token()) return false;
+        skipBlanks();
+        if (i < line.size() && line[i] == '=') {
+            ++i;
+            skipBlanks();
+            if (i < line.size() && line[i] == '"') {
+                for (++i; i < line.size() && line[i] != '"'; ++i) {
+                    if (line[i] == '\\') ++i;
+                }
+                if (i >= line.size()) return false;
+                ++i;
+            } else if (!token()) {
+                return false;
+            }
+        }
+    }
+}
+
 BRHTTPDecode BRHTTPChunkedDecoder::Decode(BRDataBuffer& in, BRDataBuffer& out) {
-    if (done) return BRHTTPDecode::Done;
     const std::string_view input(in.Data(), in.Size());
     size_t at = 0;  // bytes of the input taken so far, consumed once at the end
     BRHTTPDecode result = BRHTTPDecode::NeedMore;
-    for (;;) {
-        if (remaining == 0) {
-            const std::string_view rest = input.substr(at);
+    while (result == BRHTTPDecode::NeedMore) {
+        const std::string_view rest = input.substr(at);
+        if (state == State::Done) {
+            result = BRHTTPDecode::Done;
+        } else if (state == State::Data) {
+            const uint32_t k = static_cast<uint32_t>(std::min<size_t>(remaining, rest.size()));
+            out.Append(rest.data(), k);
+            at += k;
+            remaining -= k;
+            if (remaining != 0) break;
+            state = State::DataEnd;
+        } else if (state == State::DataEnd) {
+            if (rest.size() < 2) {
+                if (!rest.empty() && rest[0] != '\r') result = BRHTTPDecode::Bad;
+                break;
+            }
+            if (rest.compare(0, 2, "\r\n") != 0) {
+                result = BRHTTPDecode::Bad;
+                break;
+            }
+            at += 2;
+            state = State::Size;
+        } else {
+            // A size line, or a trailer line after the last chunk.
             size_t lineEnd = 0;
             const BRHTTPText::End found = BRHTTPText::FindEnd(rest, "\r\n", lineEnd);
-            if (found == BRHTTPText::End::Never) {
-                result = BRHTTPDecode::Bad;
-                break;
-            }
+            const uint32_t limit =
+                state == State::Size ? kLineLimit : (trailerBytes < kLineLimit ? kLineLimit - trailerBytes : 0);
             if (found == BRHTTPText::End::NotYet) {
-                if (rest.size() > kLineLimit) result = BRHTTPDecode::Bad;
+                if (rest.size() > limit) result = BRHTTPDecode::Bad;
                 break;
             }
-            uint32_t size = 0;
-            const BRHTTPText::Number read = BRHTTPText::HexU32(rest.substr(0, lineEnd), size);
-            at += lineEnd + 2;
-            // The size must leave room for the line end after the data.
-            if (read != BRHTTPText::Number::Ok || size > UINT32_MAX - 2) {
+            if (found == BRHTTPText::End::Never || lineEnd > limit) {
                 result = BRHTTPDecode::Bad;
                 break;
             }
-            // The last chunk; trailer lines are not read.
-            if (size == 0) {
-                done = true;
-                result = BRHTTPDecode::Done;
-                break;
+            const std::string_view line = rest.substr(0, lineEnd);
+            at += lineEnd + 2;
+            if (line.find('\r') != std::string_view::npos) {
+                result = BRHTTPDecode::Bad;
+            } else if (state == State::Trailer) {
+                // Trailer fields are not the caller's; the empty line ends the body.
+                trailerBytes += static_cast<uint32_t>(lineEnd + 2);
+                if (line.empty()) state = State::Done;
+            } else if (!ParseSizeLine(line, remaining)) {
+                result = BRHTTPDecode::Bad;
+            } else {
+                state = remaining == 0 ? State::Trailer : State::Data;
             }
-            remaining = size + 2;
         }
-        if (at == input.size()) break;
-        // The last two bytes of each chunk are its line end, dropped unread.
-        const uint32_t k = static_cast<uint32_t>(std::min<size_t>(remaining, input.size() - at));
-        const uint32_t dataLeft = remaining > 2 ? remaining - 2 : 0;
-        out.Append(input.data() + at, std::min(k, dataLeft));
-        at += k;
-        remaining -= k;
-        if (remaining != 0) break;
     }
     in.Consume(static_cast<uint32_t>(at));
     return result;
 }
 
-// The peer closed before the last chunk: the body is cut short.
-BRHTTPDecode BRHTTPChunkedDecoder::Finish(BRDataBuffer&, BRDataBuffer&, bool) {
-    return done ? BRHTTPDecode::Done : BRHTTPDecode::Bad;
+// The peer closed before the last chunk: the body is cut short. A peer that
+// closes right after the last chunk, before the empty line, has sent it all.
+BRHTTPDecode BRHTTPChunkedDecoder::Finish(BRDataBuffer& in, BRDataBuffer&, bool) {
+    if (state == State::Done || (state == State::Trailer && in.Size() == 0)) return BRHTTPDecode::Done;
+    return BRHTTPDecode::Bad;
+}
+
+uint32_t BRHTTPChunkedDecoder::Remaining() const {
+    if (state == State::Data) return remaining + 2;
+    return state == State::DataEnd ? 2 : 0;
 }

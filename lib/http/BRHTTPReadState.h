@@ -21,4 +21,11 @@ struct BRHTTPReadState {
     // The end of a multipart stream met in a read that handed out part
     // bytes: that read reports NILO_MULTIPART, the next one the end.
     std::optional<BRHTTPDecode> pendingEnd;
+    // The response is a redirect with a target to follow at its end.
+    bool redirect = false;
+    // The body is read to its end but is not the caller's (a redirect that is
+    // followed): it goes into `skipped`, which only counts it.
+    bool skipBody = false;
+    std::unique_ptr<BRDataBuffer> skipped;
+    uint64_t skippedBytes = 0;
 };

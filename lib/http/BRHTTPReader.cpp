@@ -1,6 +1,7 @@
 #include "http/BRHTTPReader.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "api/nilo.h"
@@ -96,30 +97,68 @@ BRHTTPStep BRHTTPReader::HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& ta
     const Peer peer = Poll(d);
     BRDataBuffer& work = *d.workBuffer;
     MoveAll(d.connection->ReceiveBuffer(), work);
-    const std::string_view content(work.Data(), work.Size());
-    size_t end = 0;
-    const BRHTTPText::End found = BRHTTPText::FindEnd(content, "\r\n\r\n", end);
-    if (found == BRHTTPText::End::Never) return Fail(d);
-    if (found == BRHTTPText::End::NotYet) {
-        if (work.Size() > kHeaderLimit || peer != Peer::Open) return Fail(d);
-        return NILO_DATA;
+    // Interim responses (1xx) come before the final one; each round reads one.
+    for (;;) {
+        const std::string_view content(work.Data(), work.Size());
+        size_t blockEnd = 0, next = 0;
+        const BRHTTPText::End found = BRHTTPText::FindHeaderEnd(content, blockEnd, next);
+        if (found == BRHTTPText::End::Never || blockEnd > kHeaderLimit) return Fail(d);
+        if (found == BRHTTPText::End::NotYet) {
+            if (work.Size() > kHeaderLimit || peer != Peer::Open) return Fail(d);
+            return NILO_DATA;
+        }
+        const std::string_view block = content.substr(0, blockEnd);
+        d.logEntry(block);
+
+        BRHTTPResponseHeader header;
+        d.statusCode = 0;
+        // A failed header is not delivered; later reads report the failure.
+        if (!header.Parse(block)) {
+            d.flags |= BR_DS_FAILED;
+            return NILO_DATA;
+        }
+        d.statusCode = header.StatusCode();
+        if (d.statusCode / 100 == 1 && d.statusCode != 101) {
+            work.Consume(static_cast<uint32_t>(next));
+            continue;
+        }
+        if (!ChooseBody(d, header)) return NILO_DATA;
+        work.Consume(static_cast<uint32_t>(next));
+        BRHTTPReadState& state = *d.http;
+        if (!state.transfer) {
+            // No body: what follows the header is not this response's.
+            work.Clear();
+            return BRHTTPRedirect::EndOfResponse(d);
+        }
+        state.phase = BRHTTPReadState::Phase::Body;
+        // The body bytes that came with the header.
+        const uint32_t before = target.Size();
+        const BRHTTPDecode result = Pump(d, work, state.skipBody ? *state.skipped : target, peer);
+        KeepRoom(work);
+        return Conclude(d, result, target.Size() != before);
+    }
+}
+
+bool BRHTTPReader::ChooseBody(BRDataSourceDescriptor& d, const BRHTTPResponseHeader& header) {
+    BRHTTPReadState& state = *d.http;
+    const BRHTTPFields& fields = header.Fields();
+    const uint32_t status = header.StatusCode();
+    // The reader asks for no other protocol, so it cannot follow a switch.
+    if (status == 101) d.flags |= BR_DS_FAILED;
+    // A redirect that is followed: its body is read to its end, but the
+    // caller gets only the target's. A 3xx without a Location is an
+    // ordinary response.
+    if (BRHTTPRedirect::IsRedirect(status) && fields.Find("Location") != nullptr) {
+        BRHTTPRedirect::TakeTarget(d, header);
+        state.redirect = true;
+        state.skipBody = true;
+        state.skipped = std::make_unique<BRDataBuffer>(kDecodedGranularity);
     }
 
-    const BRHTTPResponseHeader header(content.substr(0, end));
-    d.logEntry(header.Block());
-
-    d.statusCode = 0;
-    if (!header.StatusCode(d.statusCode)) d.flags |= BR_DS_FAILED;
-    if (BRHTTPRedirect::IsRedirect(d.statusCode)) BRHTTPRedirect::TakeTarget(d, header);
-
-    // How the body is delimited, and whether it is a multipart stream.
-    BRHTTPReadState& state = *d.http;
-    bool hasBody = true;
     std::string boundary;
-    const size_t contentType = header.Find("content-type:");
-    const BRHTTPMediaType mediaType(contentType == std::string::npos ? std::string()
-                                                                     : header.Value(contentType, "content-type:"));
-    const bool multipart = mediaType.Is("multipart/x-mixed-replace");
+    const std::string* contentType = fields.Find("Content-Type");
+    const BRHTTPMediaType mediaType(contentType != nullptr ? *contentType : std::string());
+    const bool multipart = mediaType.Is("multipart/x-mixed-replace") && !state.skipBody;
     if (multipart) {
         const std::string* parameter = mediaType.Parameter("boundary");
         if (parameter == nullptr || parameter->empty())
@@ -127,50 +166,49 @@ BRHTTPStep BRHTTPReader::HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& ta
         else
             boundary = *parameter;
     }
-    const size_t encoding = header.Find("transfer-encoding:");
-    const size_t length = header.Find("content-length:");
-    if (encoding != std::string::npos) {
-        if (header.LoweredValue(encoding, "transfer-encoding:").find("chunked") != std::string::npos) {
+
+    // How the body is delimited (RFC 9112 section 6.3): none for 204 and
+    // 304; chunked when it is the last transfer coding, else the close; a
+    // multipart stream without chunked coding runs to its close delimiter,
+    // whatever Content-Length says; then Content-Length; then the close.
+    std::vector<std::string> codings;
+    if (!header.TransferCodings(codings)) d.flags |= BR_DS_FAILED;
+    uint32_t length = 0;
+    if (status == 204 || status == 304) {
+        // no body
+    } else if (fields.Find("Transfer-Encoding") != nullptr) {
+        if (!codings.empty() && codings.back() == "chunked") {
+            // Chunked applied twice cannot be undone by decoding it once.
+            if (std::count(codings.begin(), codings.end(), "chunked") > 1) d.flags |= BR_DS_FAILED;
             d.flags |= BR_DS_CHUNKED;
             state.transfer = std::make_unique<BRHTTPChunkedDecoder>();
         } else {
-            hasBody = false;
+            state.transfer = std::make_unique<BRHTTPCloseDecoder>();
         }
     } else if (multipart) {
-        // A multipart stream without chunked coding runs to its close
-        // delimiter; any Content-Length beside it is not its length.
         state.transfer = std::make_unique<BRHTTPCloseDecoder>();
-    } else if (length != std::string::npos) {
-        uint32_t bodyLength = 0;
-        if (!(d.flags & BR_DS_FAILED)) {
-            d.flags |= BR_DS_LENGTH;
-            if (!header.ContentLength(length, bodyLength)) d.flags |= BR_DS_FAILED;
-        }
-        state.transfer = std::make_unique<BRHTTPLengthDecoder>(bodyLength);
     } else {
-        state.transfer = std::make_unique<BRHTTPCloseDecoder>();
+        switch (header.ContentLength(length)) {
+            case BRHTTPResponseHeader::Length::Valid:
+                d.flags |= BR_DS_LENGTH;
+                state.transfer = std::make_unique<BRHTTPLengthDecoder>(length);
+                break;
+            case BRHTTPResponseHeader::Length::Invalid:
+                d.flags |= BR_DS_FAILED;
+                break;
+            case BRHTTPResponseHeader::Length::Absent:
+                state.transfer = std::make_unique<BRHTTPCloseDecoder>();
+                break;
+        }
     }
-    if (multipart && hasBody) {
+    if (multipart && state.transfer) {
         d.flags |= BR_DS_MULTIPART;
         d.boundary = "--" + boundary;
         state.content = std::make_unique<BRHTTPMultipartDecoder>(
             boundary, [&d](std::string_view partHeader) { d.logEntry(partHeader); });
         if (!state.transfer->PassesThrough()) state.decoded = std::make_unique<BRDataBuffer>(kDecodedGranularity);
     }
-
-    // A failed header is not delivered; later reads report the failure.
-    if (d.flags & BR_DS_FAILED) return work.Size() > kHeaderLimit ? Fail(d) : NILO_DATA;
-    work.Consume(static_cast<uint32_t>(end + 4));
-    if (!hasBody) {
-        work.Clear();
-        return BRHTTPRedirect::EndOfResponse(d);
-    }
-    state.phase = BRHTTPReadState::Phase::Body;
-    // The body bytes that came with the header.
-    const uint32_t before = target.Size();
-    const BRHTTPDecode result = Pump(d, work, target, peer);
-    KeepRoom(work);
-    return Conclude(d, result, target.Size() != before);
+    return !(d.flags & BR_DS_FAILED);
 }
 
 BRHTTPStep BRHTTPReader::BodyStep(BRDataSourceDescriptor& d, BRDataBuffer& target) {
@@ -185,10 +223,11 @@ BRHTTPStep BRHTTPReader::BodyStep(BRDataSourceDescriptor& d, BRDataBuffer& targe
         in = &work;
     }
     const uint32_t before = target.Size();
-    const BRHTTPDecode result = Pump(d, *in, target, peer);
+    BRHTTPReadState& state = *d.http;
+    const BRHTTPDecode result = Pump(d, *in, state.skipBody ? *state.skipped : target, peer);
     if (received.Size() != 0) MoveAll(received, work);
     KeepRoom(work);
-    if (d.http->decoded) KeepRoom(*d.http->decoded);
+    if (state.decoded) KeepRoom(*state.decoded);
     return Conclude(d, result, target.Size() != before);
 }
 
@@ -226,6 +265,12 @@ BRHTTPDecode BRHTTPReader::Pump(BRDataSourceDescriptor& d, BRDataBuffer& in, BRD
 BRHTTPStep BRHTTPReader::Conclude(BRDataSourceDescriptor& d, BRHTTPDecode result, bool handedOut) {
     BRHTTPReadState& state = *d.http;
     d.remaining = state.content ? state.content->Remaining() : state.transfer->Remaining();
+    if (state.skipBody) {
+        state.skippedBytes += state.skipped->Size();
+        state.skipped->Clear();
+        if (result == BRHTTPDecode::Done && state.skippedBytes != 0)
+            d.logEntry("(" + std::to_string(state.skippedBytes) + " bytes of body skipped)");
+    }
     const bool multipart = state.content != nullptr;
     if (result == BRHTTPDecode::NeedMore) return multipart ? BRHTTPStep(NILO_MULTIPART) : std::nullopt;
     // Part bytes are always handed out with NILO_MULTIPART; the end, or the

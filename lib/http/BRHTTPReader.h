@@ -7,6 +7,7 @@
 
 class BRDataBuffer;
 class BRDataSourceDescriptor;
+class BRHTTPResponseHeader;
 
 // What a part of the read step decides: a NILOState value that ends the read,
 // or nothing, meaning the read goes on with its next step.
@@ -35,6 +36,9 @@ private:
     static Peer Poll(BRDataSourceDescriptor& d);
     static int32_t Fail(BRDataSourceDescriptor& d);
     static BRHTTPStep HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& target);
+    // Sets up the decoders for the response's body (none when it has no
+    // body); false when the header fails the response.
+    static bool ChooseBody(BRDataSourceDescriptor& d, const BRHTTPResponseHeader& header);
     static BRHTTPStep BodyStep(BRDataSourceDescriptor& d, BRDataBuffer& target);
     // Runs the body's decoders over `in`; `peer` says whether more can come.
     static BRHTTPDecode Pump(BRDataSourceDescriptor& d, BRDataBuffer& in, BRDataBuffer& target, Peer peer);

@@ -12,15 +12,12 @@
 #include "url/BRURLReference.h"
 
 void BRHTTPRedirect::TakeTarget(BRDataSourceDescriptor& d, const BRHTTPResponseHeader& header) {
-    const size_t location = header.Find("location:");
-    if (location == std::string::npos) {
-        d.flags |= BR_DS_FAILED;
-        return;
-    }
+    const std::string* location = header.Fields().Find("Location");
+    if (location == nullptr) return;
     try {
         // A relative reference ("/login", "next.html") names a target on the
         // server that sent it.
-        d.redirectURL = BRURLReference::Resolve(d.url, header.Location(location), d.url.direction);
+        d.redirectURL = BRURLReference::Resolve(d.url, *location, d.url.direction);
     } catch (const BRException&) {
         // A malformed URL cannot be followed.
         d.flags |= BR_DS_FAILED;
@@ -31,7 +28,7 @@ void BRHTTPRedirect::TakeTarget(BRDataSourceDescriptor& d, const BRHTTPResponseH
 }
 
 int32_t BRHTTPRedirect::EndOfResponse(BRDataSourceDescriptor& d) {
-    if (!IsRedirect(d.statusCode)) return NILO_END;
+    if (!d.http->redirect) return NILO_END;
 
     d.url = d.redirectURL;
     d.connection.reset();

@@ -12,7 +12,10 @@ std::string BRHTTPRequest::Build(const BRURL& url) {
     if (!url.query.empty()) request += "?" + url.query;
     if (!url.fragment.empty()) request += "#" + url.fragment;
     request += " HTTP/1.1\r\nHost: ";
+    // The port goes into Host unless it is the default: servers build
+    // their redirects from it.
     request += url.HostLiteral();
+    if (url.port != "80") request += ":" + url.port;
     request += "\r\nAccept: */*\r\nConnection: Keep-Alive\r\nUser-Agent: ";
     request += kProduct;
     request += kComment;

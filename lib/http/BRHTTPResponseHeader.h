@@ -3,34 +3,36 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// One response header block (everything before the blank line), kept as
-// received and lowered. Header names are found by plain substring search in
-// the lowered copy, anywhere in the block; values are cut from the received
-// copy where their letter case matters (Location, boundary).
+#include "http/BRHTTPFields.h"
+
+// One response header: the status line and the field lines before the empty
+// line, read by the message grammar (RFC 9112). Nothing inside a value or an
+// unknown field's name can stand for a field the reader acts on.
 class BRHTTPResponseHeader {
 public:
-    explicit BRHTTPResponseHeader(std::string_view block);
+    // False when the status line ("HTTP/" digit "." digit, a blank, three
+    // digits, then an optional blank and reason) or a field line breaks the
+    // grammar.
+    bool Parse(std::string_view block);
 
-    const std::string& Block() const { return block; }
+    uint32_t StatusCode() const { return statusCode; }
+    // The 1 of HTTP/1.1.
+    int MinorVersion() const { return minorVersion; }
+    const BRHTTPFields& Fields() const { return fields; }
 
-    // The digits right after the first blank. False when there is no blank,
-    // no digit there, or the number does not fit in 32 bits.
-    bool StatusCode(uint32_t& code) const;
-    // Position of a lowercase name (with its colon) in the block, or npos.
-    size_t Find(std::string_view lowercaseName, size_t from = 0) const;
-    // The lowered value of a header line: from after the name to the next
-    // line end, or to the end of the block.
-    std::string LoweredValue(size_t namePos, std::string_view name) const;
-    // "content-length:", blanks, then a 32-bit number.
-    bool ContentLength(size_t namePos, uint32_t& length) const;
-    // The value of a header line as received: blanks after the name skipped,
-    // up to the next line end or the end of the block.
-    std::string Value(size_t namePos, std::string_view name) const;
-    // The Location value, in its own letter case, blanks after the colon skipped.
-    std::string Location(size_t namePos) const;
+    enum class Length { Absent, Valid, Invalid };
+    // Content-Length: digits only; repeated fields, or a list, whose values
+    // are all the same count once; different values, any other character or
+    // a value beyond 32 bits make it invalid.
+    Length ContentLength(uint32_t& length) const;
+    // The transfer codings of every Transfer-Encoding field, in order and in
+    // lower case; empty when there is none. False when a coding is not a token.
+    bool TransferCodings(std::vector<std::string>& codings) const;
 
 private:
-    std::string block;
-    std::string lowered;
+    uint32_t statusCode = 0;
+    int minorVersion = 0;
+    BRHTTPFields fields;
 };

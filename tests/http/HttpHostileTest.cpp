@@ -176,11 +176,20 @@ const Hostile kRows[] = {
                                                     "\r\nContent-Length: 0\r\n\r\n").Close());
      },
      5 * kSeconds, kMiB, NILO_ERROR, "too much redirections", std::nullopt},
-    // Followed, the Location would put a header line of the peer's choice
-    // into the next request; the second connection would then answer.
+    // A line break inside a Location ends its field line (a lone LF is a
+    // line end), so the rest is a field of its own and never reaches the
+    // next request; a lone CR fails the response, and nothing is followed.
     {"Location holding a line break",
      [](ScriptedServer& server) {
          const std::string target = "http://127.0.0.1:" + std::to_string(server.Port()) + "/a\nX-Injected: 1";
+         server.Add(Script().AwaitRequest().Send("HTTP/1.1 302 Found\r\nLocation: " + target +
+                                                "\r\nContent-Length: 0\r\n\r\n").Close());
+         server.Add(Script().AwaitRequest().Send(kOk + "Content-Length: 8\r\n\r\nfollowed").Close());
+     },
+     5 * kSeconds, kMiB, NILO_END, nullptr, "followed"},
+    {"Location holding a carriage return",
+     [](ScriptedServer& server) {
+         const std::string target = "http://127.0.0.1:" + std::to_string(server.Port()) + "/a\rX-Injected: 1";
          server.Add(Script().AwaitRequest().Send("HTTP/1.1 302 Found\r\nLocation: " + target +
                                                 "\r\nContent-Length: 0\r\n\r\n").Close());
          server.Add(Script().AwaitRequest().Send(kOk + "Content-Length: 8\r\n\r\nfollowed").Close());
