@@ -91,6 +91,25 @@ private:
     bool peerClosed = false;
 };
 
+// camera_server started on a free port with the given options; it ends
+// itself after a minute at the latest.
+struct CameraServerProcess {
+    explicit CameraServerProcess(std::vector<std::string> options) : process(withProgram(std::move(options))) {
+        const std::string line = process.firstLine();
+        const std::string prefix = "listening on ";
+        if (line.compare(0, prefix.size(), prefix) != 0) throw std::runtime_error("server said: " + line);
+        port = std::stoi(line.substr(prefix.size()));
+    }
+    static std::vector<std::string> withProgram(std::vector<std::string> options) {
+        options.insert(options.begin(), {CAMERA_SERVER, "--port", "0", "--exit-after", "60"});
+        return options;
+    }
+    ChildProcess process;
+    int port = 0;
+};
+
+inline std::string get(const std::string& path) { return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; }
+
 struct DecodedPicture {
     bool ok = false;          // djpeg exited 0 and printed nothing
     std::string diagnostics;  // what djpeg printed
