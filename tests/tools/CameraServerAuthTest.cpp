@@ -33,27 +33,11 @@ std::string request(const std::string& target, const std::string& authorization 
     return text + "\r\n";
 }
 
-struct Response {
-    std::string header;
-    std::string body;
-    std::vector<std::string> challenges;  // the WWW-Authenticate values, in order
-    int status() const { return header.size() > 12 ? std::stoi(header.substr(9, 3)) : 0; }
-};
+using Response = testsupport::RawResponse;
 
-// One response whose body has a Content-Length (a 401), or only its header.
-Response readResponse(LoopbackClient& client) {
-    Response r;
-    r.header = client.readThrough("\r\n\r\n");
-    const std::string field = "\r\nWWW-Authenticate: ";
-    for (std::size_t at = r.header.find(field); at != std::string::npos; at = r.header.find(field, at + 1)) {
-        const std::size_t begin = at + field.size();
-        r.challenges.push_back(r.header.substr(begin, r.header.find("\r\n", begin) - begin));
-    }
-    const std::string length = "\r\nContent-Length: ";
-    const std::size_t at = r.header.find(length);
-    if (at != std::string::npos) r.body = client.readExactly(std::stoul(r.header.substr(at + length.size())));
-    return r;
-}
+Response readResponse(LoopbackClient& client) { return testsupport::readHttpResponse(client); }
+
+std::vector<std::string> challengesOf(const Response& r) { return r.fields("WWW-Authenticate"); }
 
 std::string answer(BRHTTPAuthenticator& authenticator, const std::vector<std::string>& challenges,
                    const std::string& target, const std::string& user = kUser,
@@ -81,19 +65,18 @@ TEST(CameraServerAuth, DigestChallengeThenServedOnTheSameConnection) {
         LoopbackClient client(server.port);
         client.send(request("/cam?x=1"));
         const Response challenge = readResponse(client);
+        const std::vector<std::string> offered = challengesOf(challenge);
         EXPECT_EQ(challenge.status(), 401) << challenge.header;
-        ASSERT_EQ(challenge.challenges.size(), 2u) << challenge.header;
-        EXPECT_EQ(challenge.challenges[0].find(R"(Digest realm="nilo-camera", qop="auth", algorithm=SHA-256, nonce=")"),
-                  0u);
-        EXPECT_EQ(challenge.challenges[1].find(R"(Digest realm="nilo-camera", qop="auth", algorithm=MD5, nonce=")"), 0u);
-        EXPECT_NE(challenge.challenges[0].find(", opaque=\""), std::string::npos);
+        ASSERT_EQ(offered.size(), 2u) << challenge.header;
+        EXPECT_EQ(offered[0].find(R"(Digest realm="nilo-camera", qop="auth", algorithm=SHA-256, nonce=")"), 0u);
+        EXPECT_EQ(offered[1].find(R"(Digest realm="nilo-camera", qop="auth", algorithm=MD5, nonce=")"), 0u);
+        EXPECT_NE(offered[0].find(", opaque=\""), std::string::npos);
         EXPECT_FALSE(challenge.body.empty());
         EXPECT_EQ(challenge.header.find("Connection: close"), std::string::npos);
 
         BRHTTPAuthenticator authenticator;
-        const std::vector<std::string> offered =
-            md5Only ? std::vector<std::string>{challenge.challenges[1]} : challenge.challenges;
-        client.send(request("/cam?x=1", answer(authenticator, offered, "/cam?x=1")));
+        client.send(request("/cam?x=1", answer(authenticator, md5Only ? std::vector<std::string>{offered[1]} : offered,
+                                               "/cam?x=1")));
         EXPECT_EQ(authenticator.Description(), md5Only ? "Digest MD5" : "Digest SHA-256");
         expectServed(client);
     }
@@ -105,9 +88,9 @@ TEST(CameraServerAuth, BasicChallengeThenServedOnTheSameConnection) {
     client.send(request("/cam"));
     const Response challenge = readResponse(client);
     EXPECT_EQ(challenge.status(), 401);
-    EXPECT_EQ(challenge.challenges, std::vector<std::string>{R"(Basic realm="nilo-camera", charset="UTF-8")"});
+    EXPECT_EQ(challengesOf(challenge), std::vector<std::string>{R"(Basic realm="nilo-camera", charset="UTF-8")"});
     BRHTTPAuthenticator authenticator;
-    client.send(request("/cam", answer(authenticator, challenge.challenges, "/cam")));
+    client.send(request("/cam", answer(authenticator, challengesOf(challenge), "/cam")));
     expectServed(client);
 }
 
@@ -176,7 +159,7 @@ TEST(CameraServerAuth, WrongAnswersAreRefused) {
         Response last = readResponse(client);
         for (int round = 0; round < 2; ++round) {
             ASSERT_EQ(last.status(), 401) << last.header;
-            client.send(request("/cam", c.build(last.challenges)));
+            client.send(request("/cam", c.build(challengesOf(last))));
             last = readResponse(client);
         }
         EXPECT_EQ(last.status(), 401) << last.header;
@@ -206,7 +189,7 @@ TEST(CameraServerAuth, AuthCloseEndsTheConnectionAfterThe401) {
         bool closed = false;
         EXPECT_EQ(client.readToEnd(closed), "");
         EXPECT_TRUE(closed);
-        challenges = challenge.challenges;
+        challenges = challengesOf(challenge);
     }
     LoopbackClient client(server.port);
     BRHTTPAuthenticator authenticator;
@@ -223,15 +206,16 @@ TEST(CameraServerAuth, AuthStaleRefusesTheFirstRightAnswerOnce) {
     const Response first = readResponse(client);
     ASSERT_EQ(first.status(), 401);
     BRHTTPAuthenticator authenticator;
-    client.send(request("/cam", answer(authenticator, first.challenges, "/cam")));
+    client.send(request("/cam", answer(authenticator, challengesOf(first), "/cam")));
     EXPECT_FALSE(authenticator.Stale());
 
     const Response stale = readResponse(client);
     ASSERT_EQ(stale.status(), 401) << stale.header;
-    ASSERT_EQ(stale.challenges.size(), 2u);
-    EXPECT_NE(stale.challenges[0].find(", stale=true"), std::string::npos) << stale.challenges[0];
-    EXPECT_NE(stale.challenges[0], first.challenges[0]);  // a new nonce
-    client.send(request("/cam", answer(authenticator, stale.challenges, "/cam")));
+    const std::vector<std::string> offered = challengesOf(stale);
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_NE(offered[0].find(", stale=true"), std::string::npos) << offered[0];
+    EXPECT_NE(offered[0], challengesOf(first)[0]);  // a new nonce
+    client.send(request("/cam", answer(authenticator, challengesOf(stale), "/cam")));
     EXPECT_TRUE(authenticator.Stale());
     expectServed(client);
 }
