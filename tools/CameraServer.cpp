@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -57,31 +59,93 @@ void closeGracefully(int fd) {
     }
 }
 
-std::string multipartHeader() {
-    return std::string("HTTP/1.1 200 OK\r\n"
-                       "Content-Type: multipart/x-mixed-replace;boundary=") +
-           CameraServer::boundary +
-           "\r\n"
-           "Cache-Control: no-cache\r\n"
-           "Connection: close\r\n"
-           "\r\n";
+std::string closeDelimiter() { return std::string("--") + CameraServer::boundary + "--\r\n"; }
+
+// Writes a response body as is, or in chunked transfer coding. The chunk
+// sizes follow a fixed cycle that has nothing to do with the parts, so chunks
+// end inside delimiter lines, part headers and pictures, and where parts go
+// out in batches (/parts) run across part boundaries. Nothing is held back:
+// each write ends with a chunk of its own rest, so a picture leaves as soon
+// as it is made.
+class BodyWriter {
+public:
+    BodyWriter(int fd, bool chunked) : fd(fd), chunked(chunked) {}
+
+    bool write(const char* data, std::size_t length) {
+        if (!chunked) return sendAll(fd, data, length);
+        static const std::size_t sizes[] = {8192, 1, 4093, 16, 32768, 700, 3, 12000};
+        std::string wire;
+        wire.reserve(length + length / 256 + 64);
+        while (length > 0) {
+            const std::size_t size = std::min(length, sizes[next++ % (sizeof sizes / sizeof sizes[0])]);
+            char line[24];
+            std::snprintf(line, sizeof line, "%zx\r\n", size);
+            wire += line;
+            wire.append(data, size);
+            wire += "\r\n";
+            data += size;
+            length -= size;
+        }
+        return sendAll(fd, wire);
+    }
+    bool write(const std::string& bytes) { return write(bytes.data(), bytes.size()); }
+    // The end of the body: the last chunk when chunked.
+    bool finish() { return !chunked || sendAll(fd, "0\r\n\r\n"); }
+
+private:
+    int fd;
+    bool chunked;
+    std::size_t next = 0;
+};
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
-std::string closeDelimiter() { return std::string("--") + CameraServer::boundary + "--\r\n"; }
+// Reads one request header block (through "\r\n\r\n") from the client,
+// keeping what follows it in `pending`; requests have no body here. False
+// when the client closes, falls silent or sends too much.
+bool readRequest(int client, std::string& pending, std::string& request) {
+    std::size_t end;
+    char buffer[2048];
+    while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+        if (pending.size() > 16384) return false;
+        const ssize_t received = ::recv(client, buffer, sizeof buffer, 0);
+        if (received <= 0) return false;
+        pending.append(buffer, static_cast<std::size_t>(received));
+    }
+    request = pending.substr(0, end + 4);
+    pending.erase(0, end + 4);
+    return true;
+}
 
 }  // namespace
 
 const char* const CameraServer::boundary = "nilo-camera-frame";
 
-CameraServer::CameraServer(const CameraServerOptions& options) : options(options) {}
+CameraServer::CameraServer(const CameraServerOptions& options)
+    : options(options), auth(options.auth, options.user, options.password, options.authStale) {}
+
+std::string CameraServer::multipartHeader() const {
+    std::string parameter = options.boundaryDashes ? std::string("--") + boundary : std::string(boundary);
+    if (options.quotedBoundary) parameter = "\"" + parameter + "\"";
+    return "HTTP/1.1 200 OK\r\n"
+           "Content-Type: multipart/x-mixed-replace;boundary=" +
+           parameter + "\r\n" + (options.chunked ? "Transfer-Encoding: chunked\r\n" : "") +
+           "Cache-Control: no-cache\r\n"
+           "Connection: close\r\n"
+           "\r\n";
+}
 
 CameraServer::~CameraServer() {
     if (listener >= 0) ::close(listener);
 }
 
-std::string CameraServer::part(const std::string& contentType, const std::string& bytes) {
-    std::string text = std::string("--") + boundary + "\r\nContent-Type: " + contentType +
-                       "\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n";
+std::string CameraServer::part(const std::string& contentType, const std::string& bytes) const {
+    std::string text = std::string("--") + boundary + "\r\nContent-Type: " + contentType + "\r\n";
+    if (options.partLength) text += "Content-Length: " + std::to_string(bytes.size()) + "\r\n";
+    text += "\r\n";
     text += bytes;
     text += "\r\n";
     return text;
@@ -138,44 +202,62 @@ void CameraServer::run() {
     }
 }
 
-void CameraServer::serve(int client) const {
-    // Read the request header (the body, if any, is ignored).
+void CameraServer::serve(int client) {
     setReceiveTimeout(client, 10);
-    std::string request;
-    char buffer[2048];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-        if (request.size() > 16384) return;
-        const ssize_t received = ::recv(client, buffer, sizeof buffer, 0);
-        if (received <= 0) return;
-        request.append(buffer, static_cast<std::size_t>(received));
-    }
-    const std::size_t methodEnd = request.find(' ');
-    const std::size_t pathEnd = request.find_first_of(" ?\r", methodEnd + 1);
-    if (methodEnd == std::string::npos || pathEnd == std::string::npos || request.compare(0, methodEnd, "GET") != 0) {
-        sendAll(client, "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        closeGracefully(client);
+    std::string pending, request;
+    // A few 401 answers per connection at most: a client that never gets the
+    // credentials right cannot keep a thread forever.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        if (!readRequest(client, pending, request)) return;
+        const std::size_t methodEnd = request.find(' ');
+        const std::size_t targetEnd = request.find_first_of(" \r", methodEnd + 1);
+        if (methodEnd == std::string::npos || targetEnd == std::string::npos ||
+            request.compare(0, methodEnd, "GET") != 0) {
+            sendAll(client, "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            closeGracefully(client);
+            return;
+        }
+        const std::string target = request.substr(methodEnd + 1, targetEnd - methodEnd - 1);
+        const CameraAuth::Verdict verdict = auth.check("GET", target, request);
+        if (verdict != CameraAuth::Verdict::Granted) {
+            const bool close = options.authClose || lower(request).find("\r\nconnection: close\r\n") != std::string::npos;
+            const std::string body = "401 Unauthorized: this camera needs a user and a password\n";
+            const std::string answer = "HTTP/1.1 401 Unauthorized\r\n" +
+                                       auth.challenge(verdict == CameraAuth::Verdict::Stale) +
+                                       "Content-Type: text/plain\r\n"
+                                       "Content-Length: " +
+                                       std::to_string(body.size()) + "\r\n" + (close ? "Connection: close\r\n" : "") +
+                                       "\r\n" + body;
+            if (!sendAll(client, answer)) return;
+            if (close) {
+                closeGracefully(client);
+                return;
+            }
+            continue;
+        }
+        const std::string path = target.substr(0, target.find('?'));
+        if (path == "/blob")
+            serveBlob(client);
+        else if (path == "/parts")
+            serveParts(client);
+        else
+            serveCamera(client);
         return;
     }
-    const std::string path = request.substr(methodEnd + 1, pathEnd - methodEnd - 1);
-    if (path == "/blob")
-        serveBlob(client);
-    else if (path == "/parts")
-        serveParts(client);
-    else
-        serveCamera(client);
 }
 
 void CameraServer::serveCamera(int client) const {
     if (!sendAll(client, multipartHeader())) return;
+    BodyWriter body(client, options.chunked);
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     for (std::uint64_t number = 0; options.frames == 0 || number < options.frames; ++number) {
         if (options.fps > 0)
             std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
                                                       std::chrono::duration<double>(number / options.fps)));
-        if (!sendAll(client, part("image/jpeg", CameraFrame::jpeg(number)))) return;
+        if (!body.write(part("image/jpeg", CameraFrame::jpeg(number)))) return;
     }
-    if (sendAll(client, closeDelimiter())) closeGracefully(client);
+    if (body.write(closeDelimiter()) && body.finish()) closeGracefully(client);
 }
 
 void CameraServer::serveBlob(int client) const {
@@ -195,6 +277,7 @@ void CameraServer::serveBlob(int client) const {
 
 void CameraServer::serveParts(int client) const {
     if (!sendAll(client, multipartHeader())) return;
+    BodyWriter body(client, options.chunked);
     // Small parts are batched so that every send is large.
     const std::string one = part("application/octet-stream", pattern(static_cast<std::size_t>(options.partSize)));
     const std::uint64_t perBatch = std::max<std::uint64_t>(1, (1u << 20) / one.size());
@@ -202,8 +285,8 @@ void CameraServer::serveParts(int client) const {
     for (std::uint64_t i = 0; i < perBatch; ++i) batch += one;
     for (std::uint64_t left = options.parts; left > 0;) {
         const std::uint64_t n = std::min(left, perBatch);
-        if (!sendAll(client, batch.data(), static_cast<std::size_t>(n) * one.size())) return;
+        if (!body.write(batch.data(), static_cast<std::size_t>(n) * one.size())) return;
         left -= n;
     }
-    if (sendAll(client, closeDelimiter())) closeGracefully(client);
+    if (body.write(closeDelimiter()) && body.finish()) closeGracefully(client);
 }

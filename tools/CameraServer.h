@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CameraAuth.h"
+
 #include <cstdint>
 #include <string>
 
@@ -12,10 +14,23 @@ struct CameraServerOptions {
     std::uint64_t blobSize = 256ull * 1024 * 1024;  // body size of GET /blob
     std::uint64_t parts = 1000;                     // part count of GET /parts
     std::uint64_t partSize = 100 * 1024;            // part size of GET /parts
+
+    // How the multipart bodies (the camera and /parts) go on the wire.
+    bool chunked = false;         // in chunked transfer coding, chunks cut across parts
+    bool partLength = true;       // part headers carry Content-Length
+    bool quotedBoundary = false;  // the parameter written boundary="..."
+    bool boundaryDashes = false;  // the parameter begins with the delimiter's "--"
+
+    // Credentials asked before anything is served.
+    CameraAuth::Scheme auth = CameraAuth::Scheme::None;
+    std::string user;
+    std::string password;
+    bool authClose = false;  // close the connection after a 401
+    bool authStale = false;  // answer the first correct Digest answer as stale
 };
 
 // A small HTTP/1.1 server on one address, one thread per client, one
-// response per connection:
+// response per connection (after any number of 401 answers on it):
 //   GET /blob   a Content-Length body of blobSize bytes (byte k is k % 251)
 //   GET /parts  a multipart/x-mixed-replace body of `parts` parts of partSize
 //               bytes each (the same pattern), sent without pauses, then the
@@ -23,8 +38,15 @@ struct CameraServerOptions {
 //   GET other   the camera: an endless multipart/x-mixed-replace stream of
 //               JPEG pictures (CameraFrame 0, 1, 2, ...) at `fps`, or `frames`
 //               pictures, the close delimiter and the end of the connection
-// Every part header is "--" boundary, Content-Type and Content-Length; every
-// part's bytes are followed by "\r\n".
+// Every part header is the delimiter line "--" boundary, Content-Type and
+// (unless partLength is off) Content-Length; every part's bytes are followed
+// by "\r\n". The delimiter lines are the same in every form: with
+// boundaryDashes the Content-Type parameter is "--" boundary, as some cameras
+// send it, so a client must not put "--" in front of it again.
+//
+// With authentication, a request without valid credentials is answered
+// "401 Unauthorized" with WWW-Authenticate and a small body of known length;
+// the connection stays open for the retried request unless authClose.
 class CameraServer {
 public:
     static const char* const boundary;
@@ -40,14 +62,16 @@ public:
     void run();
 
     // One part of a multipart body as it goes on the wire, its "\r\n" included.
-    static std::string part(const std::string& contentType, const std::string& bytes);
+    std::string part(const std::string& contentType, const std::string& bytes) const;
 
 private:
-    void serve(int client) const;
+    void serve(int client);
     void serveCamera(int client) const;
     void serveBlob(int client) const;
     void serveParts(int client) const;
+    std::string multipartHeader() const;
 
     CameraServerOptions options;
+    CameraAuth auth;
     int listener = -1;
 };

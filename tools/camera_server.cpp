@@ -30,6 +30,22 @@ void usage(std::ostream& out) {
            "  --parts N          part count of GET /parts (default 1000)\n"
            "  --part-size BYTES  part size of GET /parts (default 102400)\n"
            "  --exit-after S     end the server after S seconds (default: never)\n"
+           "multipart bodies (the camera and /parts), switches that combine:\n"
+           "  --chunked          send them in chunked transfer coding, chunks cut\n"
+           "                     across delimiters, part headers and pictures\n"
+           "  --no-part-length   part headers without Content-Length\n"
+           "  --quoted-boundary  the Content-Type parameter as boundary=\"...\"\n"
+           "  --boundary-dashes  the parameter begins with the dashes of the\n"
+           "                     delimiter lines (boundary=--frame, lines --frame)\n"
+           "authentication (every path):\n"
+           "  --user U --password P\n"
+           "                     serve only requests with these credentials; others\n"
+           "                     get 401 Unauthorized, the connection kept open\n"
+           "  --auth basic|digest\n"
+           "                     the scheme (default digest: SHA-256 and MD5, qop=auth)\n"
+           "  --auth-close       close the connection after each 401\n"
+           "  --auth-stale       answer the first correct Digest answer with a 401\n"
+           "                     that says stale=true and gives a new nonce\n"
            "paths: /blob and /parts as above; any other path is the camera stream\n";
 }
 
@@ -66,6 +82,7 @@ int main(int argc, char** argv) {
     CameraServerOptions options;
     std::string dumpDirectory;
     bool framesGiven = false;
+    bool userGiven = false;
     std::uint64_t exitAfter = 0;
     try {
         for (int i = 1; i < argc; ++i) {
@@ -73,6 +90,30 @@ int main(int argc, char** argv) {
             if (option == "--help" || option == "-h") {
                 usage(std::cout);
                 return 0;
+            }
+            if (option == "--chunked") {
+                options.chunked = true;
+                continue;
+            }
+            if (option == "--no-part-length") {
+                options.partLength = false;
+                continue;
+            }
+            if (option == "--quoted-boundary") {
+                options.quotedBoundary = true;
+                continue;
+            }
+            if (option == "--boundary-dashes") {
+                options.boundaryDashes = true;
+                continue;
+            }
+            if (option == "--auth-close") {
+                options.authClose = true;
+                continue;
+            }
+            if (option == "--auth-stale") {
+                options.authStale = true;
+                continue;
             }
             if (i + 1 >= argc) throw std::invalid_argument("unknown option or missing value: " + option);
             const std::string value = argv[++i];
@@ -105,10 +146,32 @@ int main(int argc, char** argv) {
                 if (options.partSize > (1ull << 30)) throw std::invalid_argument("--part-size must be at most 1 GiB");
             } else if (option == "--exit-after") {
                 exitAfter = number(option, value);
+            } else if (option == "--user") {
+                options.user = value;
+                userGiven = true;
+            } else if (option == "--password") {
+                options.password = value;
+            } else if (option == "--auth") {
+                if (value == "basic")
+                    options.auth = CameraAuth::Scheme::Basic;
+                else if (value == "digest")
+                    options.auth = CameraAuth::Scheme::Digest;
+                else
+                    throw std::invalid_argument("--auth is basic or digest, not \"" + value + "\"");
             } else {
                 throw std::invalid_argument("unknown option: " + option);
             }
         }
+        if (userGiven && options.auth == CameraAuth::Scheme::None) options.auth = CameraAuth::Scheme::Digest;
+        if (options.auth != CameraAuth::Scheme::None && !userGiven)
+            throw std::invalid_argument("--auth needs --user (and --password)");
+        if ((options.authClose || options.authStale) && options.auth == CameraAuth::Scheme::None)
+            throw std::invalid_argument("--auth-close and --auth-stale need --user");
+        if (options.authStale && options.auth != CameraAuth::Scheme::Digest)
+            throw std::invalid_argument("--auth-stale needs --auth digest");
+        // Basic credentials are user ":" password: the user cannot hold a colon.
+        if (options.auth == CameraAuth::Scheme::Basic && options.user.find(':') != std::string::npos)
+            throw std::invalid_argument("a Basic user cannot contain ':'");
     } catch (const std::exception& e) {
         std::cerr << "camera_server: " << e.what() << "\n";
         usage(std::cerr);

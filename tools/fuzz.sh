@@ -2,7 +2,8 @@
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz/ and runs each for a bounded time.
 #   tools/fuzz.sh [seconds] [target...]
-# seconds: per target, default 60. targets: url, http_read, data_buffer
+# seconds: per target, default 60. targets: url, http_read, data_buffer,
+# challenge
 # (default all). Each run starts from a copy of tests/fuzz/corpus/<target>/ in
 # build-fuzz/corpus/<target>/, which keeps what it finds across runs; the
 # repository's seeds are never written. Any crash, leak, time-out (10 s per
@@ -16,7 +17,7 @@ tools/install-deps.sh --fuzz
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(url http_read data_buffer)
+[ ${#targets[@]} -eq 0 ] && targets=(url http_read data_buffer challenge)
 
 dir=build-fuzz
 cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DNILO_FUZZ=ON \

@@ -12,7 +12,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make
   libgtest-dev libgmock-dev libbenchmark-dev
-  nginx libjpeg-turbo-progs
+  nginx apache2 libjpeg-turbo-progs
+  nettle-dev
 )
 foreign_arch=""
 case "${1:-}" in

@@ -3,23 +3,20 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "NiloRead.h"
-#include "ScriptedServer.h"
+#include "ServerProcess.h"
 #include "nilo.h"
 
 namespace fs = std::filesystem;
@@ -50,35 +47,22 @@ protected:
         for (char& c : content) c = static_cast<char>(random());
         std::ofstream(dir / "www" / "file.bin", std::ios::binary).write(content.data(), content.size());
 
-        for (int attempt = 0; attempt < 5 && pid <= 0; ++attempt) {
-            port = ScriptedServer::UnusedPort();
-            WriteConfig();
-            pid = fork();
-            if (pid == 0) {
-                const std::string prefix = dir.string() + "/";
-                const std::string error = (dir / "error.log").string();
-                const std::string conf = (dir / "nginx.conf").string();
-                execl(kNginx, kNginx, "-p", prefix.c_str(), "-e", error.c_str(), "-c", conf.c_str(), nullptr);
-                _exit(127);
-            }
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (!Accepts(port) && std::chrono::steady_clock::now() < deadline) {
-                if (waitpid(pid, nullptr, WNOHANG) == pid) {  // port taken meanwhile: try another
-                    pid = -1;
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
-        ASSERT_GT(pid, 0) << "nginx did not start";
+        const std::string prefix = dir.string() + "/";
+        const std::string error = (dir / "error.log").string();
+        const std::string conf = (dir / "nginx.conf").string();
+        server = std::make_unique<testsupport::ServerProcess>(
+            [&](int candidate) {
+                port = candidate;
+                WriteConfig();
+                return std::vector<std::string>{kNginx, "-p", prefix, "-e", error, "-c", conf};
+            },
+            (dir / "output.log").string());
+        ASSERT_TRUE(server->Running()) << "nginx did not start: " << server->Failure();
         ASSERT_TRUE(Accepts(port));
     }
 
     void TearDown() override {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
+        server.reset();
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
@@ -106,7 +90,7 @@ protected:
     fs::path dir;
     std::string content;
     int port = 0;
-    pid_t pid = -1;
+    std::unique_ptr<testsupport::ServerProcess> server;
 };
 
 TEST_F(NginxIntegrationTest, StaticFileArrivesByteIdentical) {

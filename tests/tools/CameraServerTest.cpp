@@ -16,23 +16,8 @@ using tooltest::LoopbackClient;
 
 const std::string crlf = "\r\n";
 
-// Starts camera_server on a free port with the given options.
-struct Server {
-    explicit Server(std::vector<std::string> options) : process(withProgram(std::move(options))) {
-        const std::string line = process.firstLine();
-        const std::string prefix = "listening on ";
-        if (line.compare(0, prefix.size(), prefix) != 0) throw std::runtime_error("server said: " + line);
-        port = std::stoi(line.substr(prefix.size()));
-    }
-    static std::vector<std::string> withProgram(std::vector<std::string> options) {
-        options.insert(options.begin(), {CAMERA_SERVER, "--port", "0", "--exit-after", "60"});
-        return options;
-    }
-    ChildProcess process;
-    int port = 0;
-};
-
-std::string get(const std::string& path) { return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; }
+using Server = tooltest::CameraServerProcess;
+using tooltest::get;
 
 std::string pattern(std::size_t length) {
     std::string bytes(length, '\0');
