@@ -12,7 +12,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make
   libgtest-dev libgmock-dev libbenchmark-dev
-  nginx apache2 libjpeg-turbo-progs
+  nginx apache2 ffmpeg libjpeg-turbo-progs
   nettle-dev
 )
 foreign_arch=""
