@@ -46,6 +46,13 @@ protected:
         content.resize(3 * 1024 * 1024 + 17);
         for (char& c : content) c = static_cast<char>(random());
         std::ofstream(dir / "www" / "file.bin", std::ios::binary).write(content.data(), content.size());
+        // A page put together as it is sent, so its length is not known up
+        // front: with chunked coding off, its body runs to the close.
+        fs::create_directories(dir / "www" / "ssi");
+        for (int line = 0; line < 5000; ++line) included += "line " + std::to_string(line) + " of the included text\n";
+        std::ofstream(dir / "www" / "ssi" / "included.txt", std::ios::binary) << included;
+        std::ofstream(dir / "www" / "ssi" / "page.html", std::ios::binary)
+            << "start\n<!--# include file=\"included.txt\" -->end\n";
 
         const std::string prefix = dir.string() + "/";
         const std::string error = (dir / "error.log").string();
@@ -82,6 +89,12 @@ protected:
              << "    location = /one { return 301 " << base << "/two; }\n"
              << "    location = /two { return 302 " << base << "/three; }\n"
              << "    location = /three { return 303 " << base << "/file.bin; }\n"
+             << "    location /ssi/ { ssi on; chunked_transfer_encoding off; }\n"
+             // Relative Locations, as nginx sends them with absolute_redirect off.
+             << "    absolute_redirect off;\n"
+             << "    location = /rel/one { return 301 two; }\n"
+             << "    location = /rel/two { return 302 /rel/deep/../three; }\n"
+             << "    location = /rel/three { return 303 ../file.bin; }\n"
              << "  }\n}\n";
     }
 
@@ -89,6 +102,7 @@ protected:
 
     fs::path dir;
     std::string content;
+    std::string included;
     int port = 0;
     std::unique_ptr<testsupport::ServerProcess> server;
 };
@@ -122,6 +136,33 @@ TEST_F(NginxIntegrationTest, FollowsRedirectChainToItsEnd) {
                              "GET /three HTTP/1.1", "HTTP/1.1 303 ", "GET /file.bin HTTP/1.1"})
         EXPECT_NE(log.find(line), std::string::npos) << line;
     DisconnectNILO(h);
+}
+
+TEST_F(NginxIntegrationTest, BodyDelimitedByTheCloseArrivesWhole) {
+    void* h = ConnectURL(Url("/ssi/page.html").c_str(), 1, "", "");
+    const NiloRead read = ReadAll(h, 64 * 1024);
+    const std::string log = GetLog(h);
+    DisconnectNILO(h);
+    EXPECT_EQ(read.last(), NILO_END);
+    EXPECT_TRUE(read.bytes == "start\n" + included + "end\n") << "delivered " << read.bytes.size() << " bytes";
+    // Neither a length nor chunked coding frames it.
+    EXPECT_EQ(log.find("Content-Length"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Transfer-Encoding"), std::string::npos) << log;
+}
+
+TEST_F(NginxIntegrationTest, FollowsRelativeRedirectsToTheFile) {
+    testing::internal::CaptureStdout();
+    void* h = ConnectURL(Url("/rel/one").c_str(), 1, "", "");
+    const NiloRead read = ReadAll(h, 64 * 1024);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string log = GetLog(h);
+    DisconnectNILO(h);
+    EXPECT_EQ(read.last(), NILO_END);
+    EXPECT_NE(out.find("redircounter: 3\n"), std::string::npos) << out;
+    EXPECT_TRUE(read.bytes == content) << "delivered " << read.bytes.size() << " of " << content.size();
+    for (const char* line : {"Location: two\n", "GET /rel/two HTTP/1.1", "Location: /rel/deep/../three\n",
+                             "GET /rel/three HTTP/1.1", "Location: ../file.bin", "GET /file.bin HTTP/1.1"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
 }
 
 }  // namespace
