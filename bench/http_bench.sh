@@ -4,6 +4,7 @@
 # http_floor (only the work the receive path must do per read) and curl.
 #   (a) a 256 MiB Content-Length body   (GET /blob)
 #   (b) 1000 multipart parts of 100 KiB (GET /parts), without pauses
+#   (c) the same parts in chunked transfer coding (a second server, --chunked)
 # Builds nothing: build first (cmake --build BUILD_DIR --target camera_server
 # http_floor nilo_http_read). Each program runs RUNS times; the best time counts.
 #
@@ -33,8 +34,10 @@ fi
 
 work="$(mktemp -d)"
 server_pid=""
+chunked_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  [ -n "$chunked_pid" ] && kill "$chunked_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,6 +48,10 @@ start_camera_server "$server" "$work/server.out" --exit-after 600 --blob-size "$
   --parts "$parts" --part-size "$part_size" || { server_pid=$camera_pid; exit 1; }
 server_pid=$camera_pid
 port=$camera_port
+start_camera_server "$server" "$work/chunked.out" --exit-after 600 --parts "$parts" --part-size "$part_size" \
+  --chunked || { chunked_pid=$camera_pid; exit 1; }
+chunked_pid=$camera_pid
+chunked_port=$camera_port
 
 # measure NAME EXPECTED_BYTES COMMAND...: runs the command RUNS times and
 # sets best_elapsed and best_cpu (seconds, whole process), or returns 1 when a
@@ -78,10 +85,11 @@ measure() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b == 0) print "n/a"; else printf "%.2f", a / b }'; }
 
-# run_case TITLE PATH NILO_BYTES PARTS
+# run_case TITLE URL NILO_BYTES PARTS: sets nilo_t and nilo_c for the caller
 run_case() {
-  local title="$1" url="http://127.0.0.1:$port$2" nilo_bytes="$3" part_count="$4"
-  local floor_t="" floor_c="" curl_t="" curl_c="" nilo_t="" nilo_c=""
+  local title="$1" url="$2" nilo_bytes="$3" part_count="$4"
+  local floor_t="" floor_c="" curl_t="" curl_c=""
+  nilo_t="" nilo_c=""
   echo "== $title: $url"
   if measure floor "" "$floor" "$url"; then
     floor_t="$best_elapsed" floor_c="$best_cpu"
@@ -112,6 +120,15 @@ run_case() {
 }
 
 echo "HTTP benchmark on loopback, best of $runs runs per program"
-run_case "256 MiB Content-Length body" /blob "$blob_size" ""
+run_case "256 MiB Content-Length body" "http://127.0.0.1:$port/blob" "$blob_size" ""
 # nilo delivers each part's 4-byte length ahead of its bytes.
-run_case "$parts multipart parts of $part_size bytes" /parts "$((parts * (part_size + 4)))" "$parts"
+run_case "$parts multipart parts of $part_size bytes" "http://127.0.0.1:$port/parts" "$((parts * (part_size + 4)))" \
+  "$parts"
+plain_t="$nilo_t" plain_c="$nilo_c"
+run_case "$parts multipart parts of $part_size bytes, chunked" "http://127.0.0.1:$chunked_port/parts" \
+  "$((parts * (part_size + 4)))" "$parts"
+awk -v pt="$plain_t" -v pc="$plain_c" -v ct="$nilo_t" -v cc="$nilo_c" -v n="$parts" 'BEGIN {
+  if (pt == "" || ct == "" || pt == 0 || ct == 0 || pc == 0) { print "  chunked against plain: n/a"; exit }
+  printf "  nilo, chunked against plain: %.0f against %.0f parts/s (%.2f), cpu per part %.1f against %.1f us (%.2f)\n",
+         n / ct, n / pt, pt / ct, cc / n * 1e6, pc / n * 1e6, cc / pc
+}'
