@@ -14,7 +14,7 @@ inline int TimeScale() {
     const char* text = std::getenv("NILO_TEST_TIME_SCALE");
     if (text == nullptr) return 1;
     const long scale = std::strtol(text, nullptr, 10);
-    return scale > 1 && scale <= 100 ? static_cast<int>(scale) : 1;
+    return scale > 1 && scale <= 99 ? static_cast<int>(scale) : 1;
 }
 
 }  // namespace testsupport
