@@ -4,6 +4,7 @@
 
 #include "api/nilo.h"
 #include "diag/BRException.h"
+#include "http/BRHTTPAuthenticator.h"
 #include "http/BRHTTPReadState.h"
 #include "http/BRHTTPReader.h"
 #include "net/BRStandardIOBufferTCPIP.h"
@@ -25,6 +26,14 @@ BRDataSourceDescriptor::BRDataSourceDescriptor(BRURLClient* client_, const std::
       redirectCount(0) {
     if (!user.empty()) url.user = user;
     if (!password.empty()) url.password = password;
+    // They may go into an Authorization line, which a control character
+    // would break.
+    for (const std::string* text : {&url.user, &url.password}) {
+        for (unsigned char c : *text) {
+            if (c < 0x20 || c == 0x7F) throw BRException("invalid character in user or password", __LINE__, "src");
+        }
+    }
+    origin = url;
     if (client == nullptr || urlText.empty()) throw BRException("missing URL client or descriptor ID", __LINE__, "src");
 }
 

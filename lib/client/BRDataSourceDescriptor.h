@@ -12,6 +12,7 @@
 
 class BRURLClient;
 class BRStandardIOBufferTCPIP;
+class BRHTTPAuthenticator;
 struct BRHTTPReadState;
 
 // Descriptor flag bits.
@@ -59,6 +60,12 @@ public:
     std::ostringstream log;
     // The HTTP reader's state for the response it reads (HTTP sources only).
     std::unique_ptr<BRHTTPReadState> http;
+    // The URL the source was opened with, its user and password included:
+    // credentials are sent only to its scheme, host and port, and only to
+    // answer a challenge.
+    BRURL origin;
+    // Answers the challenges of this source; it counts the uses of a nonce.
+    std::unique_ptr<BRHTTPAuthenticator> authenticator;
 
 private:
     std::string fileName() const;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "http/BRHTTPAuthenticator.h"
 #include "http/BRHTTPDecoder.h"
 #include "net/BRDataBuffer.h"
 
@@ -28,4 +29,17 @@ struct BRHTTPReadState {
     bool skipBody = false;
     std::unique_ptr<BRDataBuffer> skipped;
     uint64_t skippedBytes = 0;
+
+    // Authentication: the answers already sent for this request, and the
+    // Authorization its request carries (empty for none).
+    int answers = 0;
+    BRHTTPAuthenticator::Answer authorization;
+    // The response is a challenge to answer at its end, with this answer.
+    bool challenge = false;
+    BRHTTPAuthenticator::Answer answer;
+    // The server keeps the connection for a next request.
+    bool keepAlive = false;
+    // The request goes out on the connection that carried the challenge; if
+    // the server has closed it after all, it goes out once more on a new one.
+    bool reusedConnection = false;
 };

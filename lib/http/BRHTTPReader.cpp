@@ -7,6 +7,7 @@
 #include "api/nilo.h"
 #include "client/BRDataSourceDescriptor.h"
 #include "diag/BRException.h"
+#include "http/BRHTTPAuthentication.h"
 #include "http/BRHTTPChunkedDecoder.h"
 #include "http/BRHTTPCloseDecoder.h"
 #include "http/BRHTTPConnection.h"
@@ -79,8 +80,9 @@ int32_t BRHTTPReader::ReadStep(BRDataSourceDescriptor& d, BRDataBuffer& target) 
     }
 
     if (!(d.flags & BR_DS_REQUEST_SENT)) {
-        const std::string request = BRHTTPRequest::Build(d.url);
-        d.logEntry(request);
+        const std::string request = BRHTTPRequest::Build(d.url, state.authorization.value);
+        d.logEntry(state.authorization.value.empty() ? request
+                                                     : BRHTTPRequest::Build(d.url, state.authorization.logged));
         d.connection->SendBuffer().Append(request.data(), static_cast<uint32_t>(request.size()));
         d.connection->Flush();
         d.flags |= BR_DS_REQUEST_SENT;
@@ -104,6 +106,9 @@ BRHTTPStep BRHTTPReader::HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& ta
         const BRHTTPText::End found = BRHTTPText::FindHeaderEnd(content, blockEnd, next);
         if (found == BRHTTPText::End::Never || blockEnd > kHeaderLimit) return Fail(d);
         if (found == BRHTTPText::End::NotYet) {
+            // The server closed the connection it kept after a challenge
+            // before it read the answer: the answer goes out again on a new one.
+            if (peer == Peer::Closed && work.Size() == 0 && d.http->reusedConnection) return Reopen(d);
             if (work.Size() > kHeaderLimit || peer != Peer::Open) return Fail(d);
             return NILO_DATA;
         }
@@ -147,13 +152,25 @@ bool BRHTTPReader::ChooseBody(BRDataSourceDescriptor& d, const BRHTTPResponseHea
     if (status == 101) d.flags |= BR_DS_FAILED;
     // A redirect that is followed: its body is read to its end, but the
     // caller gets only the target's. A 3xx without a Location is an
-    // ordinary response.
+    // ordinary response. So is a 401 the source does not answer.
     if (BRHTTPRedirect::IsRedirect(status) && fields.Find("Location") != nullptr) {
         BRHTTPRedirect::TakeTarget(d, header);
         state.redirect = true;
-        state.skipBody = true;
-        state.skipped = std::make_unique<BRDataBuffer>(kDecodedGranularity);
     }
+    if (status == 401) {
+        const BRHTTPAuthentication::Decision decision = BRHTTPAuthentication::Decide(d, header);
+        if (decision == BRHTTPAuthentication::Decision::Fail) d.flags |= BR_DS_FAILED;
+        state.challenge = decision == BRHTTPAuthentication::Decision::Answer;
+    }
+    state.skipBody = state.redirect || state.challenge;
+    if (state.skipBody) state.skipped = std::make_unique<BRDataBuffer>(kDecodedGranularity);
+    // Whether the server keeps the connection for another request.
+    bool close = false, keepAlive = false;
+    for (std::string_view value : fields.All("Connection")) {
+        close = close || BRHTTPText::HasToken(value, "close");
+        keepAlive = keepAlive || BRHTTPText::HasToken(value, "keep-alive");
+    }
+    state.keepAlive = header.MinorVersion() >= 1 ? !close : keepAlive;
 
     std::string boundary;
     const std::string* contentType = fields.Find("Content-Type");
@@ -201,6 +218,8 @@ bool BRHTTPReader::ChooseBody(BRDataSourceDescriptor& d, const BRHTTPResponseHea
                 break;
         }
     }
+    // A body delimited by the close leaves nothing to keep.
+    if (state.transfer && state.transfer->PassesThrough()) state.keepAlive = false;
     if (multipart && state.transfer) {
         d.flags |= BR_DS_MULTIPART;
         d.boundary = "--" + boundary;
@@ -279,5 +298,15 @@ BRHTTPStep BRHTTPReader::Conclude(BRDataSourceDescriptor& d, BRHTTPDecode result
         state.pendingEnd = result;
         return NILO_MULTIPART;
     }
-    return result == BRHTTPDecode::Done ? BRHTTPRedirect::EndOfResponse(d) : Fail(d);
+    if (result == BRHTTPDecode::Bad) return Fail(d);
+    return state.challenge ? BRHTTPAuthentication::EndOfChallenge(d) : BRHTTPRedirect::EndOfResponse(d);
+}
+
+int32_t BRHTTPReader::Reopen(BRDataSourceDescriptor& d) {
+    d.http->reusedConnection = false;
+    d.connection.reset();
+    d.connection = BRHTTPConnection::Connect(d.url);
+    if (!d.connection) return Fail(d);
+    d.flags &= ~static_cast<uint32_t>(BR_DS_REQUEST_SENT);
+    return NILO_DATA;
 }

@@ -44,4 +44,6 @@ private:
     static BRHTTPDecode Pump(BRDataSourceDescriptor& d, BRDataBuffer& in, BRDataBuffer& target, Peer peer);
     // What a read reports for the decoders' result.
     static BRHTTPStep Conclude(BRDataSourceDescriptor& d, BRHTTPDecode result, bool handedOut);
+    // Sends the request again on a new connection.
+    static int32_t Reopen(BRDataSourceDescriptor& d);
 };

@@ -55,6 +55,18 @@ bool BRHTTPText::IsTokenChar(char c) {
     return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
+bool BRHTTPText::HasToken(std::string_view list, std::string_view token) {
+    while (!list.empty()) {
+        const size_t comma = list.find(',');
+        std::string_view element = list.substr(0, comma);
+        list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
+        while (!element.empty() && (element.front() == ' ' || element.front() == '\t')) element.remove_prefix(1);
+        while (!element.empty() && (element.back() == ' ' || element.back() == '\t')) element.remove_suffix(1);
+        if (EqualsIgnoringCase(element, token)) return true;
+    }
+    return false;
+}
+
 bool BRHTTPText::EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {

@@ -26,6 +26,8 @@ public:
     // The characters of a token (RFC 9110 section 5.6.2): header names,
     // parameter names, transfer codings.
     static bool IsTokenChar(char c);
+    // Whether a comma-separated list of tokens holds `token`, in any case.
+    static bool HasToken(std::string_view list, std::string_view token);
     // Equal in ASCII letters of either case.
     static bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 

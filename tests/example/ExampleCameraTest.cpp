@@ -42,6 +42,13 @@ const StreamForm kForms[] = {
     {"QuotedBoundary", {"--quoted-boundary"}, true},
     {"BoundaryDashes", {"--boundary-dashes"}, true},
     {"AllAtOnce", {"--chunked", "--no-part-length", "--quoted-boundary", "--boundary-dashes"}, false},
+    // A camera that asks for the example's user and password.
+    {"Digest", {"--user", "demo-user", "--password", "demo-password", "--auth", "digest"}, true},
+    {"Basic", {"--user", "demo-user", "--password", "demo-password", "--auth", "basic"}, true},
+    // One that closes after its challenge and then finds the first answer's nonce stale.
+    {"DigestStaleAfterClose",
+     {"--user", "demo-user", "--password", "demo-password", "--auth", "digest", "--auth-close", "--auth-stale"},
+     true},
 };
 
 class ExampleWithCamera : public testing::TestWithParam<StreamForm> {};
