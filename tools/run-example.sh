@@ -2,8 +2,11 @@
 # The main job: builds the bundled camera server and niloexample, starts the
 # camera on 127.0.0.1:8088, runs niloexample in out/example/ and stops the
 # camera again (also when something fails), then says where the pictures and
-# the sink file are.
+# the sink file are. Options are passed on to the camera server, to show the
+# example reading one of its stream forms or a protected camera:
 #   tools/run-example.sh
+#   tools/run-example.sh --chunked --no-part-length
+#   tools/run-example.sh --user demo-user --password demo-password --auth digest
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -41,7 +44,7 @@ trap 'exit 130' INT TERM
 
 echo "== starting the camera server on $host:$port"
 # --exit-after: should this script be killed outright, the camera still goes.
-"$build/tools/camera_server" --host "$host" --port "$port" --exit-after 300 >"$output/camera_server.log" 2>&1 &
+"$build/tools/camera_server" --host "$host" --port "$port" --exit-after 300 "$@" >"$output/camera_server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do
   grep -q "^listening on $port\$" "$output/camera_server.log" 2>/dev/null && break
