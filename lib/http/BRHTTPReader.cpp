@@ -35,6 +35,38 @@ void KeepRoom(BRDataBuffer& buffer) {
     buffer.Reserve(std::min(buffer.Size(), kMost - buffer.Size()));
 }
 
+// How the body is delimited (RFC 9112 section 6.3): none (null) for 204 and
+// 304; chunked when it is the last transfer coding, else the close; a
+// multipart stream without chunked coding runs to its close delimiter,
+// whatever Content-Length says; then Content-Length; then the close. Sets
+// BR_DS_FAILED in flags when the header cannot frame a body.
+std::unique_ptr<BRHTTPDecoder> Delimiter(const BRHTTPResponseHeader& header, bool multipart, uint32_t& flags) {
+    const uint32_t status = header.StatusCode();
+    if (status == 204 || status == 304) return nullptr;
+    std::vector<std::string> codings;
+    if (!header.TransferCodings(codings)) flags |= BR_DS_FAILED;
+    if (header.Fields().Find("Transfer-Encoding") != nullptr) {
+        if (codings.empty() || codings.back() != "chunked") return std::make_unique<BRHTTPCloseDecoder>();
+        // Chunked applied twice cannot be undone by decoding it once.
+        if (std::count(codings.begin(), codings.end(), "chunked") > 1) flags |= BR_DS_FAILED;
+        flags |= BR_DS_CHUNKED;
+        return std::make_unique<BRHTTPChunkedDecoder>();
+    }
+    if (multipart) return std::make_unique<BRHTTPCloseDecoder>();
+    uint32_t length = 0;
+    switch (header.ContentLength(length)) {
+        case BRHTTPResponseHeader::Length::Valid:
+            flags |= BR_DS_LENGTH;
+            return std::make_unique<BRHTTPLengthDecoder>(length);
+        case BRHTTPResponseHeader::Length::Invalid:
+            flags |= BR_DS_FAILED;
+            return nullptr;
+        case BRHTTPResponseHeader::Length::Absent:
+            break;
+    }
+    return std::make_unique<BRHTTPCloseDecoder>();
+}
+
 void MoveAll(BRDataBuffer& from, BRDataBuffer& to) {
     to.Append(from.Data(), from.Size());
     from.Clear();
@@ -164,13 +196,6 @@ bool BRHTTPReader::ChooseBody(BRDataSourceDescriptor& d, const BRHTTPResponseHea
     }
     state.skipBody = state.redirect || state.challenge;
     if (state.skipBody) state.skipped = std::make_unique<BRDataBuffer>(kDecodedGranularity);
-    // Whether the server keeps the connection for another request.
-    bool close = false, keepAlive = false;
-    for (std::string_view value : fields.All("Connection")) {
-        close = close || BRHTTPText::HasToken(value, "close");
-        keepAlive = keepAlive || BRHTTPText::HasToken(value, "keep-alive");
-    }
-    state.keepAlive = header.MinorVersion() >= 1 ? !close : keepAlive;
 
     std::string boundary;
     const std::string* contentType = fields.Find("Content-Type");
@@ -184,42 +209,9 @@ bool BRHTTPReader::ChooseBody(BRDataSourceDescriptor& d, const BRHTTPResponseHea
             boundary = *parameter;
     }
 
-    // How the body is delimited (RFC 9112 section 6.3): none for 204 and
-    // 304; chunked when it is the last transfer coding, else the close; a
-    // multipart stream without chunked coding runs to its close delimiter,
-    // whatever Content-Length says; then Content-Length; then the close.
-    std::vector<std::string> codings;
-    if (!header.TransferCodings(codings)) d.flags |= BR_DS_FAILED;
-    uint32_t length = 0;
-    if (status == 204 || status == 304) {
-        // no body
-    } else if (fields.Find("Transfer-Encoding") != nullptr) {
-        if (!codings.empty() && codings.back() == "chunked") {
-            // Chunked applied twice cannot be undone by decoding it once.
-            if (std::count(codings.begin(), codings.end(), "chunked") > 1) d.flags |= BR_DS_FAILED;
-            d.flags |= BR_DS_CHUNKED;
-            state.transfer = std::make_unique<BRHTTPChunkedDecoder>();
-        } else {
-            state.transfer = std::make_unique<BRHTTPCloseDecoder>();
-        }
-    } else if (multipart) {
-        state.transfer = std::make_unique<BRHTTPCloseDecoder>();
-    } else {
-        switch (header.ContentLength(length)) {
-            case BRHTTPResponseHeader::Length::Valid:
-                d.flags |= BR_DS_LENGTH;
-                state.transfer = std::make_unique<BRHTTPLengthDecoder>(length);
-                break;
-            case BRHTTPResponseHeader::Length::Invalid:
-                d.flags |= BR_DS_FAILED;
-                break;
-            case BRHTTPResponseHeader::Length::Absent:
-                state.transfer = std::make_unique<BRHTTPCloseDecoder>();
-                break;
-        }
-    }
-    // A body delimited by the close leaves nothing to keep.
-    if (state.transfer && state.transfer->PassesThrough()) state.keepAlive = false;
+    state.transfer = Delimiter(header, multipart, d.flags);
+    // A body delimited by the close leaves no connection to keep.
+    state.keepAlive = header.KeepsConnection() && state.transfer && !state.transfer->PassesThrough();
     if (multipart && state.transfer) {
         d.flags |= BR_DS_MULTIPART;
         d.boundary = "--" + boundary;

@@ -67,6 +67,15 @@ BRHTTPResponseHeader::Length BRHTTPResponseHeader::ContentLength(uint32_t& lengt
     return Length::Valid;
 }
 
+bool BRHTTPResponseHeader::KeepsConnection() const {
+    bool close = false, keepAlive = false;
+    for (std::string_view value : fields.All("Connection")) {
+        close = close || BRHTTPText::HasToken(value, "close");
+        keepAlive = keepAlive || BRHTTPText::HasToken(value, "keep-alive");
+    }
+    return minorVersion >= 1 ? !close : keepAlive;
+}
+
 bool BRHTTPResponseHeader::TransferCodings(std::vector<std::string>& codings) const {
     codings.clear();
     for (std::string_view field : fields.All("Transfer-Encoding")) {

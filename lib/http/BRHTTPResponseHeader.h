@@ -27,6 +27,9 @@ public:
     // are all the same count once; different values, any other character or
     // a value beyond 32 bits make it invalid.
     Length ContentLength(uint32_t& length) const;
+    // Whether the server keeps the connection open after this response:
+    // HTTP/1.1 unless Connection says close, HTTP/1.0 only if it says keep-alive.
+    bool KeepsConnection() const;
     // The transfer codings of every Transfer-Encoding field, in order and in
     // lower case; empty when there is none. False when a coding is not a token.
     bool TransferCodings(std::vector<std::string>& codings) const;
