@@ -42,7 +42,7 @@ int32_t BRHTTPRedirect::EndOfResponse(BRDataSourceDescriptor& d) {
     d.workBuffer = std::make_unique<BRDataBuffer>(16384);
     ++d.redirectCount;
     d.flags = BR_DS_OPEN;
-    std::cout << "redircounter: " << d.redirectCount << std::endl;
+    std::cout << ("redircounter: " + std::to_string(d.redirectCount) + "\n") << std::flush;  // one write: lines stay whole
     if (d.redirectCount > kMaxRedirects) {
         // The source has failed: a caller that reads on gets NILO_ERROR
         // instead of sending the request and following the next redirect,
