@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "diag/BRConsole.h"
+#include "net/BRConnectLimit.h"
 #include "net/BRSocketPlatform.h"
 
 BRSocketIPvx::BRSocketIPvx() : connection(BRSocketPlatform::kNone), hostName{}, serviceName{} {
@@ -32,10 +33,13 @@ int32_t BRSocketIPvx::Connect(std::string host, int32_t port) {
         BRConsole::Err("getaddrinfo: " + errorText);
         return STATUS_CONNECT_FAILED;
     }
+    // Each address gets its own time limit, so a host that drops connection
+    // attempts costs about that long per address, then the next is tried.
+    // The lookup above has no limit of its own.
     for (const BRSocketPlatform::Endpoint& endpoint : endpoints) {
         connection = BRSocketPlatform::Open(endpoint);
         if (connection == BRSocketPlatform::kNone) continue;
-        if (BRSocketPlatform::Connect(connection, endpoint)) return STATUS_OK;
+        if (BRSocketPlatform::Connect(connection, endpoint, BRConnectLimit::Milliseconds())) return STATUS_OK;
         BRSocketPlatform::Close(connection);
         connection = BRSocketPlatform::kNone;
     }
