@@ -1,11 +1,10 @@
 #include "CameraServer.h"
 
-#include "CameraFrame.h"
-
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,6 +66,12 @@ std::string multipartHeader() {
            "\r\n";
 }
 
+std::uint64_t monotonicMicroseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
 std::string closeDelimiter() { return std::string("--") + CameraServer::boundary + "--\r\n"; }
 
 }  // namespace
@@ -79,9 +84,10 @@ CameraServer::~CameraServer() {
     if (listener >= 0) ::close(listener);
 }
 
-std::string CameraServer::part(const std::string& contentType, const std::string& bytes) {
+std::string CameraServer::part(const std::string& contentType, const std::string& bytes,
+                               const std::string& extraHeaders) {
     std::string text = std::string("--") + boundary + "\r\nContent-Type: " + contentType +
-                       "\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n\r\n";
+                       "\r\nContent-Length: " + std::to_string(bytes.size()) + "\r\n" + extraHeaders + "\r\n";
     text += bytes;
     text += "\r\n";
     return text;
@@ -173,7 +179,10 @@ void CameraServer::serveCamera(int client) const {
         if (options.fps > 0)
             std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
                                                       std::chrono::duration<double>(number / options.fps)));
-        if (!sendAll(client, part("image/jpeg", CameraFrame::jpeg(number)))) return;
+        const std::shared_ptr<const std::string> picture = pictures.jpeg(number);
+        std::string stamp;
+        if (options.stamp) stamp = "X-Sent-Monotonic-Us: " + std::to_string(monotonicMicroseconds()) + "\r\n";
+        if (!sendAll(client, part("image/jpeg", *picture, stamp))) return;
     }
     if (sendAll(client, closeDelimiter())) closeGracefully(client);
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "CameraPictureCache.h"
+
 // What a CameraServer serves; the command line of camera_server fills it.
 struct CameraServerOptions {
     std::string host = "127.0.0.1";
@@ -12,6 +14,7 @@ struct CameraServerOptions {
     std::uint64_t blobSize = 256ull * 1024 * 1024;  // body size of GET /blob
     std::uint64_t parts = 1000;                     // part count of GET /parts
     std::uint64_t partSize = 100 * 1024;            // part size of GET /parts
+    bool stamp = false;                             // camera parts carry their send time
 };
 
 // A small HTTP/1.1 server on one address, one thread per client, one
@@ -24,7 +27,10 @@ struct CameraServerOptions {
 //               JPEG pictures (CameraFrame 0, 1, 2, ...) at `fps`, or `frames`
 //               pictures, the close delimiter and the end of the connection
 // Every part header is "--" boundary, Content-Type and Content-Length; every
-// part's bytes are followed by "\r\n".
+// part's bytes are followed by "\r\n". With `stamp`, every camera part header
+// ends with "X-Sent-Monotonic-Us: " and the time the part was handed to the
+// system, in microseconds of the system's monotonic clock (CLOCK_MONOTONIC),
+// which every process on the machine shares: benchmarks measure delays by it.
 class CameraServer {
 public:
     static const char* const boundary;
@@ -40,7 +46,9 @@ public:
     void run();
 
     // One part of a multipart body as it goes on the wire, its "\r\n" included.
-    static std::string part(const std::string& contentType, const std::string& bytes);
+    // extraHeaders: header lines, each with its "\r\n", after Content-Length.
+    static std::string part(const std::string& contentType, const std::string& bytes,
+                            const std::string& extraHeaders = "");
 
 private:
     void serve(int client) const;
@@ -50,4 +58,5 @@ private:
 
     CameraServerOptions options;
     int listener = -1;
+    mutable CameraPictureCache pictures;  // shared by the client threads; locks itself
 };

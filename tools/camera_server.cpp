@@ -30,6 +30,8 @@ void usage(std::ostream& out) {
            "  --parts N          part count of GET /parts (default 1000)\n"
            "  --part-size BYTES  part size of GET /parts (default 102400)\n"
            "  --exit-after S     end the server after S seconds (default: never)\n"
+           "  --stamp            every camera part header carries X-Sent-Monotonic-Us:\n"
+           "                     its send time in microseconds of CLOCK_MONOTONIC\n"
            "paths: /blob and /parts as above; any other path is the camera stream\n";
 }
 
@@ -73,6 +75,10 @@ int main(int argc, char** argv) {
             if (option == "--help" || option == "-h") {
                 usage(std::cout);
                 return 0;
+            }
+            if (option == "--stamp") {
+                options.stamp = true;
+                continue;
             }
             if (i + 1 >= argc) throw std::invalid_argument("unknown option or missing value: " + option);
             const std::string value = argv[++i];
