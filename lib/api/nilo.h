@@ -55,7 +55,9 @@ enum : int {
 
 NILO_API void* ConnectURL(const char* url, int direction, const char* user, const char* password);
 NILO_API void DisconnectNILO(const void* handle);
-// size: in, the room at destination; out, the bytes delivered.
+// size: in, the room at destination; out, the bytes delivered. NILO_ERROR
+// delivers nothing; for a null, unknown or closed handle size is left as it
+// was.
 NILO_API NILOState GetData(const void* handle, char* destination, unsigned& size);
 // The text stays valid until the next GetLog or DisconnectNILO of the handle.
 // At most 64 KiB are kept between two calls; later entries are dropped.
