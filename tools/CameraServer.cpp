@@ -1,11 +1,10 @@
 #include "CameraServer.h"
 
-#include "CameraFrame.h"
-
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -120,6 +119,11 @@ bool readRequest(int client, std::string& pending, std::string& request) {
     return true;
 }
 
+std::uint64_t monotonicMicroseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
 }  // namespace
 
 const char* const CameraServer::boundary = "nilo-camera-frame";
@@ -142,10 +146,11 @@ CameraServer::~CameraServer() {
     if (listener >= 0) ::close(listener);
 }
 
-std::string CameraServer::part(const std::string& contentType, const std::string& bytes) const {
+std::string CameraServer::part(const std::string& contentType, const std::string& bytes,
+                               const std::string& extraHeaders) const {
     std::string text = std::string("--") + boundary + "\r\nContent-Type: " + contentType + "\r\n";
     if (options.partLength) text += "Content-Length: " + std::to_string(bytes.size()) + "\r\n";
-    text += "\r\n";
+    text += extraHeaders + "\r\n";
     text += bytes;
     text += "\r\n";
     return text;
@@ -255,7 +260,10 @@ void CameraServer::serveCamera(int client) const {
         if (options.fps > 0)
             std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
                                                       std::chrono::duration<double>(number / options.fps)));
-        if (!body.write(part("image/jpeg", CameraFrame::jpeg(number)))) return;
+        const std::shared_ptr<const std::string> picture = pictures.jpeg(number);
+        std::string stamp;
+        if (options.stamp) stamp = "X-Sent-Monotonic-Us: " + std::to_string(monotonicMicroseconds()) + "\r\n";
+        if (!body.write(part("image/jpeg", *picture, stamp))) return;
     }
     if (body.write(closeDelimiter()) && body.finish()) closeGracefully(client);
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "CameraPictureCache.h"
+
 // What a CameraServer serves; the command line of camera_server fills it.
 struct CameraServerOptions {
     std::string host = "127.0.0.1";
@@ -14,6 +16,7 @@ struct CameraServerOptions {
     std::uint64_t blobSize = 256ull * 1024 * 1024;  // body size of GET /blob
     std::uint64_t parts = 1000;                     // part count of GET /parts
     std::uint64_t partSize = 100 * 1024;            // part size of GET /parts
+    bool stamp = false;                             // camera parts carry their send time
 
     // How the multipart bodies (the camera and /parts) go on the wire.
     bool chunked = false;         // in chunked transfer coding, chunks cut across parts
@@ -47,6 +50,10 @@ struct CameraServerOptions {
 // With authentication, a request without valid credentials is answered
 // "401 Unauthorized" with WWW-Authenticate and a small body of known length;
 // the connection stays open for the retried request unless authClose.
+// With `stamp`, every camera part header ends with "X-Sent-Monotonic-Us: "
+// and the time the part was handed to the system, in microseconds of the
+// system's monotonic clock (CLOCK_MONOTONIC), which every process on the
+// machine shares: benchmarks measure delays by it.
 class CameraServer {
 public:
     static const char* const boundary;
@@ -62,7 +69,9 @@ public:
     void run();
 
     // One part of a multipart body as it goes on the wire, its "\r\n" included.
-    std::string part(const std::string& contentType, const std::string& bytes) const;
+    // extraHeaders: header lines, each with its "\r\n", after the others.
+    std::string part(const std::string& contentType, const std::string& bytes,
+                     const std::string& extraHeaders = "") const;
 
 private:
     void serve(int client);
@@ -74,4 +83,5 @@ private:
     CameraServerOptions options;
     CameraAuth auth;
     int listener = -1;
+    mutable CameraPictureCache pictures;  // shared by the client threads; locks itself
 };

@@ -30,6 +30,8 @@ void usage(std::ostream& out) {
            "  --parts N          part count of GET /parts (default 1000)\n"
            "  --part-size BYTES  part size of GET /parts (default 102400)\n"
            "  --exit-after S     end the server after S seconds (default: never)\n"
+           "  --stamp            every camera part header carries X-Sent-Monotonic-Us:\n"
+           "                     its send time in microseconds of CLOCK_MONOTONIC\n"
            "multipart bodies (the camera and /parts), switches that combine:\n"
            "  --chunked          send them in chunked transfer coding, chunks cut\n"
            "                     across delimiters, part headers and pictures\n"
@@ -90,6 +92,10 @@ int main(int argc, char** argv) {
             if (option == "--help" || option == "-h") {
                 usage(std::cout);
                 return 0;
+            }
+            if (option == "--stamp") {
+                options.stamp = true;
+                continue;
             }
             if (option == "--chunked") {
                 options.chunked = true;

@@ -2,62 +2,76 @@
 
 #include <cstring>
 
-namespace {
-constexpr uint32_t kHandleGranularity = 2048;
-}
-
 // Built while the library loads, before any exported function can run, and
 // destroyed when it unloads.
 BRLibrary BRLibrary::library;
 
 BRLibrary& BRLibrary::instance() { return library; }
 
+std::shared_ptr<BRHandle> BRLibrary::find(const void* handle) const {
+    if (handle == nullptr) return nullptr;
+    std::lock_guard<std::mutex> hold(tableLock);
+    const auto found = handles.find(handle);
+    return found != handles.end() ? found->second : nullptr;
+}
+
 void* BRLibrary::connectURL(const char* url, int direction, const char* user, const char* password) {
-    // A null URL is refused like an empty one instead of being read.
+    // Resolving and connecting take time: no lock is held meanwhile. A null
+    // URL is refused like an empty one instead of being read.
     BRDataSourceDescriptor* d = client.connect(url != nullptr ? url : "", direction != 0 ? BR_PROTOCOL_IN : BR_PROTOCOL_OUT,
                                                user != nullptr ? user : "", password != nullptr ? password : "");
     try {
-        handleBuffers[d] = std::make_unique<BRDataBuffer>(kHandleGranularity);
-        handleStates[d] = NILO_NONE;
-        handleLogs[d] = std::string();
+        auto record = std::make_shared<BRHandle>(d);
+        std::lock_guard<std::mutex> hold(tableLock);
+        // Skips 0 and, once the count has wrapped, values still open.
+        void* handle = nullptr;
+        do {
+            handle = reinterpret_cast<void*>(++lastHandle);
+        } while (handle == nullptr || handles.count(handle) != 0);
+        handles.emplace(handle, std::move(record));
+        return handle;
     } catch (...) {
-        handleBuffers.erase(d);
-        handleStates.erase(d);
-        handleLogs.erase(d);
         client.disconnect(d);
         throw;
     }
-    return d;
 }
 
+// A call in progress on the handle finishes first; calls that were waiting
+// for it, and all later ones, find the handle closed.
 void BRLibrary::disconnect(const void* handle) {
-    auto buffer = handleBuffers.find(handle);
-    if (handle == nullptr || buffer == handleBuffers.end()) return;
-    std::unique_ptr<BRDataBuffer> owned = std::move(buffer->second);
-    handleBuffers.erase(buffer);
-    owned.reset();
-    handleStates.erase(handle);
-    handleLogs.erase(handle);
-    multipartHandles.erase(handle);
-    client.disconnect(handle);
+    if (handle == nullptr) return;
+    std::shared_ptr<BRHandle> record;
+    {
+        std::lock_guard<std::mutex> hold(tableLock);
+        const auto found = handles.find(handle);
+        if (found == handles.end()) return;
+        record = std::move(found->second);
+        handles.erase(found);
+    }
+    std::lock_guard<std::mutex> call(record->callLock);
+    record->buffer.reset();
+    client.disconnect(record->descriptor);
+    record->descriptor = nullptr;
 }
 
 NILOState BRLibrary::getData(const void* handle, char* destination, unsigned& size) {
-    auto found = handleBuffers.find(handle);
-    if (handle == nullptr || found == handleBuffers.end()) return NILO_ERROR;
-    BRDataBuffer& buffer = *found->second;
-    int32_t& state = handleStates[handle];
+    const std::shared_ptr<BRHandle> record = find(handle);
+    if (!record) return NILO_ERROR;
+    std::lock_guard<std::mutex> call(record->callLock);
+    if (record->descriptor == nullptr) return NILO_ERROR;
+    BRDataBuffer& buffer = *record->buffer;
+    int32_t& state = record->state;
 
     // A transfer step runs only when the buffer cannot fill the caller's room
     // (or the caller asks for nothing): a file step appends 16384 bytes, so
     // stepping on every call would let a caller that takes little per call
     // pile up the whole source in memory. What the caller sees is the same.
     if (state < NILO_END && (size == 0 || buffer.Size() < size)) {
-        state = client.getData(handle, buffer);
+        state = client.getData(record->descriptor, buffer);
         if (state == NILO_MULTIPART)
-            multipartHandles.insert(handle);
+            record->multipart = true;
         else if (state < NILO_END)
-            multipartHandles.erase(handle);
+            record->multipart = false;
     }
 
     const uint32_t n = size < buffer.Size() ? size : buffer.Size();
@@ -76,28 +90,32 @@ NILOState BRLibrary::getData(const void* handle, char* destination, unsigned& si
         case NILO_END:
         case NILO_ERROR:
             if (n == 0 && buffer.Size() == 0) return static_cast<NILOState>(state);
-            return multipartHandles.count(handle) != 0 ? NILO_MULTIPART : NILO_DATA;
+            return record->multipart ? NILO_MULTIPART : NILO_DATA;
         default:
             return NILO_NONE;
     }
 }
 
 const char* BRLibrary::getLog(const void* handle) {
-    auto found = handleLogs.find(handle);
-    if (handle == nullptr || found == handleLogs.end()) return nullptr;
-    found->second = client.getLog(handle);
-    return found->second.c_str();
+    const std::shared_ptr<BRHandle> record = find(handle);
+    if (!record) return nullptr;
+    std::lock_guard<std::mutex> call(record->callLock);
+    if (record->descriptor == nullptr) return nullptr;
+    record->log = client.getLog(record->descriptor);
+    return record->log.c_str();
 }
 
 NILOState BRLibrary::writeData(const void* handle, const char* bytes, unsigned count) {
-    auto found = handleBuffers.find(handle);
-    if (handle == nullptr || found == handleBuffers.end()) return NILO_ERROR;
-    BRDataBuffer& buffer = *found->second;
-    int32_t& state = handleStates[handle];
+    const std::shared_ptr<BRHandle> record = find(handle);
+    if (!record) return NILO_ERROR;
+    std::lock_guard<std::mutex> call(record->callLock);
+    if (record->descriptor == nullptr) return NILO_ERROR;
+    BRDataBuffer& buffer = *record->buffer;
+    int32_t& state = record->state;
 
     if (state < NILO_END) {
         buffer.Append(bytes, count);
-        state = client.writeData(handle, buffer);
+        state = client.writeData(record->descriptor, buffer);
     }
 
     switch (state) {
@@ -115,6 +133,8 @@ NILOState BRLibrary::writeData(const void* handle, const char* bytes, unsigned c
 }
 
 uint32_t BRLibrary::bufferedBytes(const void* handle) const {
-    auto found = handleBuffers.find(handle);
-    return found != handleBuffers.end() ? found->second->Size() : 0;
+    const std::shared_ptr<BRHandle> record = find(handle);
+    if (!record) return 0;
+    std::lock_guard<std::mutex> call(record->callLock);
+    return record->descriptor != nullptr ? record->buffer->Size() : 0;
 }

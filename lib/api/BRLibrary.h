@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
+#include "api/BRHandle.h"
 #include "api/nilo.h"
 #include "client/BRURLClient.h"
 #include "css/BRCSSColorNames.h"
@@ -17,8 +19,13 @@
 // members are built in declaration order and destroyed in reverse, so this
 // declaration is the one place that fixes the load and unload order: the
 // client manager first (and so destroyed last, closing every descriptor still
-// open), then the handle tables, then the CSS property registry and the
+// open), then the handle table, then the CSS property registry and the
 // colour set, which nothing on the data path consults.
+//
+// Threads: the handle table has a short lock, held only to look a handle up,
+// add or remove it; everything else a call does runs under its handle's own
+// lock (BRHandle), so calls on different handles never wait for each other,
+// and ConnectURL connects before it takes any lock.
 class BRLibrary {
 public:
     static BRLibrary& instance();
@@ -44,20 +51,21 @@ private:
     BRLibrary(const BRLibrary&) = delete;
     BRLibrary& operator=(const BRLibrary&) = delete;
 
+    // The record of an open handle, or null for null and unknown handles.
+    std::shared_ptr<BRHandle> find(const void* handle) const;
+
     static BRLibrary library;
 
     BRURLClient client;
-    // Per handle: its byte buffer (granularity 2048), the last state a
-    // transfer step reported, and the text the last GetLog returned. A handle
-    // is known to GetData, WriteData and DisconnectNILO when it is a key of
-    // handleBuffers, and to GetLog when it is a key of handleLogs.
-    std::map<const void*, std::unique_ptr<BRDataBuffer>> handleBuffers;
-    std::map<const void*, int32_t> handleStates;
-    std::map<const void*, std::string> handleLogs;
-    // Handles whose last transfer step before the end reported a multipart
-    // stream: the bytes still buffered when such a stream ends are part bytes
-    // and are handed out with NILO_MULTIPART, so a caller can keep cutting them.
-    std::set<const void*> multipartHandles;
+    // The handle table: one record per open handle, ordered by the handle's
+    // value. Handles are numbers counted up from 1 and not the descriptors'
+    // addresses, so a closed handle's value does not come back with a later
+    // handle (not before 2^32 handles on a 32-bit system): a thread that
+    // uses a handle another thread has closed gets NILO_ERROR rather than a
+    // stranger's bytes.
+    mutable std::mutex tableLock;
+    std::map<const void*, std::shared_ptr<BRHandle>> handles;
+    uintptr_t lastHandle = 0;
     BRCSSPropertyRegistry cssPropertyRegistry;
     std::set<std::string> cssColorNames = buildCSSColorNames();
 };

@@ -1,8 +1,7 @@
 #include "client/BRDataSourceDescriptor.h"
 
-#include <iostream>
-
 #include "api/nilo.h"
+#include "diag/BRConsole.h"
 #include "diag/BRException.h"
 #include "http/BRHTTPAuthenticator.h"
 #include "http/BRHTTPReadState.h"
@@ -75,7 +74,7 @@ void BRDataSourceDescriptor::open() {
 }
 
 void BRDataSourceDescriptor::openFileSource() {
-    std::cout << "url path: " << url.path << std::endl;
+    BRConsole::Out("url path: " + url.path);
     try {
         const std::string name = fileName();
         fileInStorage.reset(new char[kFileInStorage]);  // filled by the stream; no need to clear it

@@ -25,7 +25,8 @@ enum : uint32_t {
     BR_DS_MULTIPART = 0x20,
 };
 
-// One open source or sink; its address is the handle callers hold.
+// One open source or sink, created and owned by the client manager; the
+// exported layer keeps a pointer to it in the record of its handle.
 // It serves file sources, file sinks and HTTP sources; the HTTP read step
 // lives in lib/http and works on the fields below.
 class BRDataSourceDescriptor {

@@ -7,6 +7,7 @@
 
 BRURLClient::BRURLClient() = default;
 
+// Runs at unload, when no call can be in progress any more.
 BRURLClient::~BRURLClient() {
     while (!descriptors.empty()) {
         BRDataSourceDescriptor* d = *descriptors.begin();
@@ -23,6 +24,7 @@ BRDataSourceDescriptor* BRURLClient::connect(std::string url, int32_t direction,
     try {
         auto d = std::make_unique<BRDataSourceDescriptor>(this, url, direction, user, password);
         d->open();
+        std::lock_guard<std::mutex> hold(descriptorsLock);
         descriptors.insert(d.get());
         return d.release();
     } catch (...) {
@@ -34,6 +36,7 @@ BRDataSourceDescriptor* BRURLClient::connect(std::string url, int32_t direction,
 BRDataSourceDescriptor* BRURLClient::find(const void* descriptor) const {
     if (descriptor == nullptr) return nullptr;
     auto* d = static_cast<BRDataSourceDescriptor*>(const_cast<void*>(descriptor));
+    std::lock_guard<std::mutex> hold(descriptorsLock);
     return descriptors.count(d) != 0 ? d : nullptr;
 }
 
@@ -53,8 +56,18 @@ std::string BRURLClient::getLog(const void* descriptor) {
 }
 
 void BRURLClient::disconnect(const void* descriptor) {
-    BRDataSourceDescriptor* d = find(descriptor);
-    if (d == nullptr) return;
-    descriptors.erase(d);
-    delete d;
+    if (descriptor == nullptr) return;
+    auto* d = static_cast<BRDataSourceDescriptor*>(const_cast<void*>(descriptor));
+    {
+        std::lock_guard<std::mutex> hold(descriptorsLock);
+        if (descriptors.erase(d) == 0) return;
+    }
+    delete d;  // closes its file or connection, outside the lock
 }
+
+size_t BRURLClient::openCount() const {
+    std::lock_guard<std::mutex> hold(descriptorsLock);
+    return descriptors.size();
+}
+
+bool BRURLClient::isOpen(const void* descriptor) const { return find(descriptor) != nullptr; }

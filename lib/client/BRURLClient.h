@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -10,6 +12,13 @@
 // Creates, owns and destroys every open source and sink. Each pointer it is
 // given is checked against the descriptors it created before it is used, so a
 // stale or foreign handle never reaches a descriptor.
+//
+// Threads: the set of descriptors has a lock of its own, held only to look a
+// pointer up, insert or remove it; creating and opening a descriptor (which
+// may connect) and every step on one run outside it. A descriptor itself is
+// not locked: its caller runs one call at a time on it and never disconnects
+// it while another call on it is running (the exported layer's per-handle
+// lock sees to that).
 class BRURLClient {
 public:
     BRURLClient();
@@ -29,8 +38,13 @@ public:
     std::string getLog(const void* descriptor);
     void disconnect(const void* descriptor);
 
-    std::set<BRDataSourceDescriptor*> descriptors;
+    // How many descriptors are open, and whether this one is.
+    size_t openCount() const;
+    bool isOpen(const void* descriptor) const;
 
 private:
     BRDataSourceDescriptor* find(const void* descriptor) const;
+
+    mutable std::mutex descriptorsLock;
+    std::set<BRDataSourceDescriptor*> descriptors;
 };

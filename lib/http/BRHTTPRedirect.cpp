@@ -1,10 +1,10 @@
 #include "http/BRHTTPRedirect.h"
 
-#include <iostream>
 #include <string>
 
 #include "api/nilo.h"
 #include "client/BRDataSourceDescriptor.h"
+#include "diag/BRConsole.h"
 #include "diag/BRException.h"
 #include "http/BRHTTPConnection.h"
 #include "http/BRHTTPReadState.h"
@@ -44,7 +44,7 @@ int32_t BRHTTPRedirect::EndOfResponse(BRDataSourceDescriptor& d) {
     d.http = std::make_unique<BRHTTPReadState>();
     ++d.redirectCount;
     d.flags = BR_DS_OPEN;
-    std::cout << "redircounter: " << d.redirectCount << std::endl;
+    BRConsole::Out("redircounter: " + std::to_string(d.redirectCount));
     if (d.redirectCount > kMaxRedirects) {
         // The source has failed: a caller that reads on gets NILO_ERROR
         // instead of sending the request and following the next redirect,

@@ -1,8 +1,10 @@
 #include "net/BRSocketIPvx.h"
 
-#include <iostream>
+#include <string>
 #include <vector>
 
+#include "diag/BRConsole.h"
+#include "net/BRConnectLimit.h"
 #include "net/BRSocketPlatform.h"
 
 BRSocketIPvx::BRSocketIPvx() : connection(BRSocketPlatform::kNone), hostName{}, serviceName{} {
@@ -28,17 +30,20 @@ int32_t BRSocketIPvx::Connect(std::string host, int32_t port) {
     std::vector<BRSocketPlatform::Endpoint> endpoints;
     std::string errorText;
     if (!BRSocketPlatform::Resolve(host, std::to_string(port), endpoints, errorText)) {
-        std::cerr << "getaddrinfo: " << errorText << std::endl;
+        BRConsole::Err("getaddrinfo: " + errorText);
         return STATUS_CONNECT_FAILED;
     }
+    // Each address gets its own time limit, so a host that drops connection
+    // attempts costs about that long per address, then the next is tried.
+    // The lookup above has no limit of its own.
     for (const BRSocketPlatform::Endpoint& endpoint : endpoints) {
         connection = BRSocketPlatform::Open(endpoint);
         if (connection == BRSocketPlatform::kNone) continue;
-        if (BRSocketPlatform::Connect(connection, endpoint)) return STATUS_OK;
+        if (BRSocketPlatform::Connect(connection, endpoint, BRConnectLimit::Milliseconds())) return STATUS_OK;
         BRSocketPlatform::Close(connection);
         connection = BRSocketPlatform::kNone;
     }
-    std::cerr << "Could not connect" << std::endl;
+    BRConsole::Err("Could not connect");
     return STATUS_CONNECT_FAILED;
 }
 
@@ -50,7 +55,7 @@ bool BRSocketIPvx::WaitReadable(int32_t milliseconds) {
 
 int32_t BRSocketIPvx::Send(const char* data, int32_t length, int32_t& sent) {
     if (connection == BRSocketPlatform::kNone) {
-        std::cout << "no socket" << std::endl;
+        BRConsole::Out("no socket");
         return STATUS_OK;
     }
     const int64_t result = BRSocketPlatform::Send(connection, data, length);
@@ -62,7 +67,7 @@ int32_t BRSocketIPvx::Receive(char* buffer, int32_t capacity, int64_t& received)
     received = BRSocketPlatform::Receive(connection, buffer, capacity);
     if (received < 0) {
         const int error = BRSocketPlatform::LastError();  // before the stream can touch it
-        std::cout << "error in read (errno=" << error << ")" << std::endl;
+        BRConsole::Out("error in read (errno=" + std::to_string(error) + ")");
         received = 0;
     }
     return STATUS_OK;

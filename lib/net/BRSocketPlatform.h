@@ -39,7 +39,9 @@ public:
                         std::vector<Endpoint>& endpoints, std::string& errorText);
 
     static Handle Open(const Endpoint& endpoint);  // kNone on failure
-    static bool Connect(Handle handle, const Endpoint& endpoint);
+    // Connects, giving up after `milliseconds` (the handle is then unusable
+    // and only fit to be closed). The handle stays in blocking mode.
+    static bool Connect(Handle handle, const Endpoint& endpoint, int32_t milliseconds);
     static void ShutdownBoth(Handle handle);
     static void Close(Handle handle);
 

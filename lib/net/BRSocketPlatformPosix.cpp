@@ -1,5 +1,6 @@
 #include "net/BRSocketPlatform.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -7,7 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <chrono>
+#include <system_error>
 
 namespace {
 
@@ -30,7 +32,9 @@ bool BRSocketPlatform::Resolve(const std::string& host, const std::string& servi
     addrinfo* list = nullptr;
     const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
     if (rc != 0) {
-        errorText = rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc);
+        // strerror's text may be overwritten by another thread; the category's is
+        // a string of its own.
+        errorText = rc == EAI_SYSTEM ? std::generic_category().message(errno) : gai_strerror(rc);
         return false;
     }
     TakeEndpoints(list, endpoints);
@@ -43,14 +47,43 @@ BRSocketPlatform::Handle BRSocketPlatform::Open(const Endpoint& endpoint) {
     return fd < 0 ? kNone : fd;
 }
 
-bool BRSocketPlatform::Connect(Handle handle, const Endpoint& endpoint) {
+bool BRSocketPlatform::Connect(Handle handle, const Endpoint& endpoint, int32_t milliseconds) {
+    // A blocking connect to a host that drops the attempts waits for the
+    // system's own limit (minutes): connect without waiting, then wait for
+    // the outcome at most `milliseconds`.
+    const int fd = Descriptor(handle);
+    const int modes = fcntl(fd, F_GETFL);
+    if (modes < 0 || fcntl(fd, F_SETFL, modes | O_NONBLOCK) != 0) return false;
     const auto* address = reinterpret_cast<const sockaddr*>(endpoint.address.data());
     const auto length = static_cast<socklen_t>(endpoint.address.size());
-    int rc;
-    do {
-        rc = connect(Descriptor(handle), address, length);
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    bool connected = connect(fd, address, length) == 0;
+    // Interrupted, a non-blocking connect goes on in the background like one
+    // in progress.
+    if (!connected && (errno == EINPROGRESS || errno == EINTR)) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd entry{};
+            entry.fd = fd;
+            entry.events = POLLOUT;
+            const int rc = poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+            if (rc < 0 && errno == EINTR) continue;
+            if (rc <= 0) {
+                if (rc == 0) errno = ETIMEDOUT;
+                break;
+            }
+            int error = 0;
+            socklen_t size = sizeof error;
+            connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+            if (!connected) errno = error;
+            break;
+        }
+    }
+    const int error = errno;
+    if (fcntl(fd, F_SETFL, modes) != 0) connected = false;  // receives rely on blocking mode
+    errno = error;
+    return connected;
 }
 
 void BRSocketPlatform::ShutdownBoth(Handle handle) { shutdown(Descriptor(handle), SHUT_RDWR); }

@@ -76,9 +76,33 @@ BRSocketPlatform::Handle BRSocketPlatform::Open(const Endpoint& endpoint) {
     return static_cast<Handle>(socket);
 }
 
-bool BRSocketPlatform::Connect(Handle handle, const Endpoint& endpoint) {
+bool BRSocketPlatform::Connect(Handle handle, const Endpoint& endpoint, int32_t milliseconds) {
+    // A blocking connect to a host that drops the attempts waits for the
+    // system's own limit: connect without waiting, then wait for the outcome
+    // at most `milliseconds`. A failed attempt shows in the exceptional set.
+    const SOCKET socket = Socket(handle);
+    if (!SetNonBlocking(socket, true)) return false;
     const auto* address = reinterpret_cast<const sockaddr*>(endpoint.address.data());
-    return connect(Socket(handle), address, static_cast<int>(endpoint.address.size())) == 0;
+    bool connected = connect(socket, address, static_cast<int>(endpoint.address.size())) == 0;
+    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(socket, &writable);
+        FD_SET(socket, &failed);
+        timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
+        const int rc = select(0, nullptr, &writable, &failed, &wait);
+        if (rc > 0 && FD_ISSET(socket, &writable)) {
+            int error = 0;
+            int size = sizeof error;
+            connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+                        error == 0;
+        }
+    }
+    const int error = WSAGetLastError();
+    if (!SetNonBlocking(socket, false)) connected = false;  // receives rely on blocking mode
+    WSASetLastError(error);
+    return connected;
 }
 
 void BRSocketPlatform::ShutdownBoth(Handle handle) { shutdown(Socket(handle), SD_BOTH); }

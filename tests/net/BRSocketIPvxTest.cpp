@@ -6,9 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "DeadListener.h"
 #include "NetTestHelpers.h"
 #include "ScriptedServer.h"
 #include "Wine.h"
+#include "net/BRConnectLimit.h"
 #include "net/BRSocketPlatform.h"
 
 namespace {
@@ -150,6 +152,27 @@ INSTANTIATE_TEST_SUITE_P(
         FailedConnect{"NegativePort", "127.0.0.1", -1, "getaddrinfo: ", false},
         FailedConnect{"RefusedPort", "127.0.0.1", 0, "Could not connect\n", true}),
     [](const testing::TestParamInfo<FailedConnect>& info) { return std::string(info.param.name); });
+
+// A host that drops connection attempts costs the connect limit, not the
+// system's own time-out of minutes; then it counts as unreachable.
+TEST(BRSocketIPvxTest, GivesUpOnAHostThatDropsConnectionAttempts) {
+    DeadListener dead;
+    if (!dead.Dropping()) GTEST_SKIP() << "this system refuses connections to a full listener instead of dropping them";
+    constexpr int32_t kLimitMs = 200;
+    BRConnectLimit::Set(kLimitMs);
+    BRSocketIPvx socket;
+    int32_t status = -1;
+    long long taken = 0;
+    const Output output = Capture([&] {
+        taken = MillisecondsTaken([&] { status = socket.Connect("127.0.0.1", dead.Port()); });
+    });
+    BRConnectLimit::Reset();
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(output.err, "Could not connect\n");
+    EXPECT_GE(taken, kLimitMs * 9 / 10) << "gave up before the limit: the attempt was not dropped but refused";
+    EXPECT_LT(taken, 5000);
+    EXPECT_FALSE(socket.WaitReadable(0));
+}
 
 // A send to a peer that has reset the connection must come back with a
 // status; with a plain send a POSIX process would die of SIGPIPE.

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <functional>
 
 namespace {
@@ -75,6 +77,35 @@ TEST(CameraServer, StreamsNumberedJpegPicturesToSeveralClientsAsDumped) {
         }
     }
     EXPECT_FALSE(std::filesystem::exists(dumped / ("frame" + std::to_string(frames) + ".jpg")));
+}
+
+// --stamp: each part header carries the time it was sent, on the clock that
+// every process shares, so a reader can tell how long a picture took.
+TEST(CameraServer, StampedPartsCarryTheirSendTime) {
+    const auto now = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_MONOTONIC, &t);
+        return static_cast<unsigned long long>(t.tv_sec) * 1000000ull + static_cast<unsigned long long>(t.tv_nsec) / 1000;
+    };
+    Server server({"--stamp", "--fps", "50"});
+    LoopbackClient client(server.port);
+    const unsigned long long asked = now();
+    client.send(get("/camera"));
+    client.readThrough("\r\n\r\n");
+    unsigned long long previous = asked;
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE("part " + std::to_string(k));
+        const std::string partHeader = client.readThrough("\r\n\r\n");
+        const std::string jpeg = CameraFrame::jpeg(static_cast<std::uint64_t>(k));
+        const std::string field = "\r\nContent-Length: " + std::to_string(jpeg.size()) + "\r\nX-Sent-Monotonic-Us: ";
+        const std::size_t at = partHeader.find(field);
+        ASSERT_NE(at, std::string::npos) << partHeader;
+        const unsigned long long sent = std::stoull(partHeader.substr(at + field.size()));
+        EXPECT_EQ(client.readExactly(jpeg.size() + 2), jpeg + crlf);
+        EXPECT_GE(sent, previous);
+        EXPECT_LE(sent, now());
+        previous = sent;
+    }
 }
 
 TEST(CameraServer, FiniteResponsesCarryExactlyTheirBodyAndClose) {
