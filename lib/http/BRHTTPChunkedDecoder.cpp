@@ -121,6 +121,15 @@ BRHTTPDecode BRHTTPChunkedDecoder::Decode(BRDataBuffer& in, BRDataBuffer& out) {
     return result;
 }
 
+uint32_t BRHTTPChunkedDecoder::Took(uint32_t n, BRHTTPDecode& result) {
+    result = BRHTTPDecode::NeedMore;
+    if (state != State::Data) return 0;
+    const uint32_t k = std::min(n, remaining);
+    remaining -= k;
+    if (remaining == 0) state = State::DataEnd;
+    return k;
+}
+
 // The peer closed before the last chunk: the body is cut short. A peer that
 // closes right after the last chunk, before the empty line, has sent it all.
 BRHTTPDecode BRHTTPChunkedDecoder::Finish(BRDataBuffer& in, BRDataBuffer&, bool) {

@@ -16,6 +16,8 @@ public:
     BRHTTPDecode Decode(BRDataBuffer& in, BRDataBuffer& out) override;
     BRHTTPDecode Finish(BRDataBuffer& in, BRDataBuffer& out, bool explicitEnd) override;
     uint32_t Remaining() const override;
+    uint32_t Straight() const override { return state == State::Data ? remaining : 0; }
+    uint32_t Took(uint32_t n, BRHTTPDecode& result) override;
 
     // The longest size line, and the most trailer bytes, collected before
     // the body fails.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "http/BRHTTPDecoder.h"
 
 // A body with neither a length nor chunked coding: it runs until the server
@@ -11,4 +13,9 @@ public:
     BRHTTPDecode Finish(BRDataBuffer& in, BRDataBuffer& out, bool explicitEnd) override;
     bool EndsExplicitly() const override { return false; }
     bool PassesThrough() const override { return true; }
+    uint32_t Straight() const override { return UINT32_MAX - 1; }
+    uint32_t Took(uint32_t n, BRHTTPDecode& result) override {
+        result = BRHTTPDecode::NeedMore;
+        return n;
+    }
 };

@@ -40,4 +40,19 @@ public:
     // Bytes still due in the current unit (the body, a chunk, a part); 0
     // where the decoder cannot know.
     virtual uint32_t Remaining() const { return 0; }
+
+    // How many of the next input bytes the decoder would hand on unchanged
+    // (the rest of a length, of a chunk's data, of a large part); 0 when it
+    // must see them first. A reader may receive up to that many, and one
+    // more to learn what follows, straight into the output, so that they are
+    // never copied on their way.
+    virtual uint32_t Straight() const { return 0; }
+    // Reports n bytes received straight into the output: returns how many of
+    // them are output (the rest, from the front of what follows, is input
+    // for Decode), and sets `result` as Decode would.
+    virtual uint32_t Took(uint32_t n, BRHTTPDecode& result) {
+        (void)n;
+        result = BRHTTPDecode::NeedMore;
+        return 0;
+    }
 };

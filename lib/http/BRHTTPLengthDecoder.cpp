@@ -16,6 +16,17 @@ BRHTTPDecode BRHTTPLengthDecoder::Decode(BRDataBuffer& in, BRDataBuffer& out) {
     return remaining == 0 ? BRHTTPDecode::Done : BRHTTPDecode::NeedMore;
 }
 
+uint32_t BRHTTPLengthDecoder::Took(uint32_t n, BRHTTPDecode& result) {
+    // More than the body has left: none of it is this response's.
+    if (n > remaining) {
+        result = BRHTTPDecode::Bad;
+        return 0;
+    }
+    remaining -= n;
+    result = remaining == 0 ? BRHTTPDecode::Done : BRHTTPDecode::NeedMore;
+    return n;
+}
+
 // A body cut short is never complete.
 BRHTTPDecode BRHTTPLengthDecoder::Finish(BRDataBuffer&, BRDataBuffer&, bool) {
     return remaining == 0 ? BRHTTPDecode::Done : BRHTTPDecode::Bad;

@@ -15,6 +15,8 @@ public:
     BRHTTPDecode Decode(BRDataBuffer& in, BRDataBuffer& out) override;
     BRHTTPDecode Finish(BRDataBuffer& in, BRDataBuffer& out, bool explicitEnd) override;
     uint32_t Remaining() const override { return remaining; }
+    uint32_t Straight() const override { return first ? 0 : remaining; }
+    uint32_t Took(uint32_t n, BRHTTPDecode& result) override;
 
 private:
     uint32_t remaining;

@@ -211,6 +211,15 @@ BRHTTPDecode BRHTTPMultipartDecoder::Finish(BRDataBuffer& in, BRDataBuffer& out,
     return explicitEnd ? BRHTTPDecode::Done : BRHTTPDecode::Bad;
 }
 
+uint32_t BRHTTPMultipartDecoder::Took(uint32_t n, BRHTTPDecode& result) {
+    result = BRHTTPDecode::NeedMore;
+    if (state != State::Passing) return 0;
+    const uint32_t k = std::min(n, length);
+    length -= k;
+    if (length == 0) state = State::Seek;
+    return k;
+}
+
 uint32_t BRHTTPMultipartDecoder::Remaining() const {
     if (state == State::Passing || (state == State::Held && lengthKnown)) return length;
     return 0;

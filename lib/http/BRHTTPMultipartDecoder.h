@@ -37,6 +37,8 @@ public:
     BRHTTPDecode Decode(BRDataBuffer& in, BRDataBuffer& out) override;
     BRHTTPDecode Finish(BRDataBuffer& in, BRDataBuffer& out, bool explicitEnd) override;
     uint32_t Remaining() const override;
+    uint32_t Straight() const override { return state == State::Passing ? length : 0; }
+    uint32_t Took(uint32_t n, BRHTTPDecode& result) override;
 
     // The most bytes between two parts: line ends, delimiter line, part header.
     static constexpr uint32_t kHeaderLimit = 8192;

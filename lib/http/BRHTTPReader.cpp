@@ -25,12 +25,16 @@ namespace {
 
 constexpr uint32_t kDecodedGranularity = 16384;
 
+// The most the work buffer holds: a part held back until its end is known,
+// and what may come between two parts.
+constexpr uint32_t kMostHeld = BRHTTPMultipartDecoder::kHoldLimit + BRHTTPMultipartDecoder::kHeaderLimit;
+
 // A buffer that holds bytes for a later read (a part held back until its end
 // is known) grows by as much again as it holds once its room runs low, so
 // that holding a large part costs a few reallocations rather than one per
 // granule; never beyond what a held part may take.
 void KeepRoom(BRDataBuffer& buffer) {
-    constexpr uint32_t kMost = BRHTTPMultipartDecoder::kHoldLimit + BRHTTPMultipartDecoder::kHeaderLimit;
+    constexpr uint32_t kMost = kMostHeld;
     if (buffer.FreeSpace() >= buffer.Size() / 2 || buffer.Size() >= kMost) return;
     buffer.Reserve(std::min(buffer.Size(), kMost - buffer.Size()));
 }
@@ -67,11 +71,6 @@ std::unique_ptr<BRHTTPDecoder> Delimiter(const BRHTTPResponseHeader& header, boo
     return std::make_unique<BRHTTPCloseDecoder>();
 }
 
-void MoveAll(BRDataBuffer& from, BRDataBuffer& to) {
-    to.Append(from.Data(), from.Size());
-    from.Clear();
-}
-
 }  // namespace
 
 void BRHTTPReader::Open(BRDataSourceDescriptor& d) {
@@ -83,10 +82,22 @@ void BRHTTPReader::Open(BRDataSourceDescriptor& d) {
     d.redirectCount = 0;
 }
 
-BRHTTPReader::Peer BRHTTPReader::Poll(BRDataSourceDescriptor& d) {
+BRHTTPReader::Peer BRHTTPReader::Receive(BRDataSourceDescriptor& d, BRDataBuffer& into, uint32_t most,
+                                         BRDataBuffer& target, uint32_t& received) {
+    received = 0;
     d.connection->Flush();
+    const uint32_t room = std::min(most, d.connection->ReceiveRoom());
+    // While bytes keep coming in large steps the buffers they pass through
+    // keep their blocks, with room for what they hold between reads:
+    // reallocating a large block on every read would cost more than the
+    // receive.
+    into.Keep(2 * room);
+    target.Keep(2 * room);
+    char* at = into.Reserve(room);
+    // A caller that still has bytes to take must not wait for more.
+    const int32_t wait = target.Size() != 0 ? 0 : BRStandardIOBufferTCPIP::kReadyWaitMilliseconds;
     try {
-        d.connection->Poll();
+        d.connection->Receive(at, room, wait, received);
     } catch (...) {
         // A poll raises only for a peer that has closed or has been idle past
         // the limit; the bytes buffered so far are still handled.
@@ -128,9 +139,10 @@ int32_t BRHTTPReader::ReadStep(BRDataSourceDescriptor& d, BRDataBuffer& target) 
 }
 
 BRHTTPStep BRHTTPReader::HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& target) {
-    const Peer peer = Poll(d);
     BRDataBuffer& work = *d.workBuffer;
-    MoveAll(d.connection->ReceiveBuffer(), work);
+    uint32_t received = 0;
+    const Peer peer = Receive(d, work, UINT32_MAX, target, received);
+    work.Commit(received);
     // Interim responses (1xx) come before the final one; each round reads one.
     for (;;) {
         const std::string_view content(work.Data(), work.Size());
@@ -223,20 +235,31 @@ bool BRHTTPReader::ChooseBody(BRDataSourceDescriptor& d, const BRHTTPResponseHea
 }
 
 BRHTTPStep BRHTTPReader::BodyStep(BRDataSourceDescriptor& d, BRDataBuffer& target) {
-    const Peer peer = Poll(d);
-    BRDataBuffer& received = d.connection->ReceiveBuffer();
-    BRDataBuffer& work = *d.workBuffer;
-    // Bytes go from the receive side straight into the decoders; what they
-    // leave for a later read waits in the work buffer.
-    BRDataBuffer* in = &received;
-    if (work.Size() != 0) {
-        MoveAll(received, work);
-        in = &work;
-    }
-    const uint32_t before = target.Size();
     BRHTTPReadState& state = *d.http;
-    const BRHTTPDecode result = Pump(d, *in, state.skipBody ? *state.skipped : target, peer);
-    if (received.Size() != 0) MoveAll(received, work);
+    BRDataBuffer& work = *d.workBuffer;
+    BRDataBuffer& out = state.skipBody ? *state.skipped : target;
+    const uint32_t before = target.Size();
+    // The decoder that reads the bytes as they come from the wire and hands
+    // on what is the output's. Where it takes the next bytes unchanged (the
+    // rest of a length, of a chunk, of a large part), they are received
+    // straight into the output; the rest goes through the work buffer.
+    BRHTTPDecoder* front = !state.content ? state.transfer.get() : state.decoded ? nullptr : state.content.get();
+    const uint32_t straight = front != nullptr && work.Size() == 0 ? front->Straight() : 0;
+    uint32_t received = 0;
+    BRHTTPDecode result = BRHTTPDecode::NeedMore;
+    Peer peer;
+    if (straight != 0) {
+        peer = Receive(d, out, straight == UINT32_MAX ? straight : straight + 1, target, received);
+        const char* at = out.Data() + out.Size();
+        const uint32_t taken = front->Took(received, result);
+        if (received > taken && result != BRHTTPDecode::Bad) work.Append(at + taken, received - taken);
+        out.Commit(taken);
+    } else {
+        // Never more than a held part may take: past that the stream fails anyway.
+        peer = Receive(d, work, work.Size() < kMostHeld ? kMostHeld - work.Size() : 1, target, received);
+        work.Commit(received);
+    }
+    if (result == BRHTTPDecode::NeedMore) result = Pump(d, work, out, peer);
     KeepRoom(work);
     if (state.decoded) KeepRoom(*state.decoded);
     return Conclude(d, result, target.Size() != before);

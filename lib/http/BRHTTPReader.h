@@ -33,7 +33,12 @@ private:
     // How the connection stands after a poll.
     enum class Peer { Open, Closed, Idle };
 
-    static Peer Poll(BRDataSourceDescriptor& d);
+    // Flushes the send side, then receives what the connection holds into
+    // `into` (at most `most` bytes), reserving the room there; the caller
+    // commits what it takes. The wait is skipped when target already holds
+    // bytes for the caller.
+    static Peer Receive(BRDataSourceDescriptor& d, BRDataBuffer& into, uint32_t most, BRDataBuffer& target,
+                        uint32_t& received);
     static int32_t Fail(BRDataSourceDescriptor& d);
     static BRHTTPStep HeaderPhase(BRDataSourceDescriptor& d, BRDataBuffer& target);
     // Sets up the decoders for the response's body (none when it has no

@@ -1,5 +1,6 @@
 #include "net/BRDataBuffer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -60,8 +61,8 @@ uint32_t BRDataBuffer::Consume(uint32_t count) {
     const uint32_t k = count < size ? count : size;
     size -= k;
     const uint64_t spare = static_cast<uint64_t>(freeSpace) + k;
-    if (spare > 4 * static_cast<uint64_t>(granularity)) {
-        const uint64_t newFree = 2 * static_cast<uint64_t>(granularity);
+    if (spare > 4 * static_cast<uint64_t>(granularity) && spare > kept) {
+        const uint64_t newFree = std::max<uint64_t>(2 * static_cast<uint64_t>(granularity), kept);
         try {
             Reallocate(newFree + size + 1, k, static_cast<uint32_t>(newFree));
             return k;
@@ -75,3 +76,5 @@ uint32_t BRDataBuffer::Consume(uint32_t count) {
 }
 
 void BRDataBuffer::Clear() { Consume(size); }
+
+void BRDataBuffer::Keep(uint32_t bytes) { kept = bytes; }

@@ -27,6 +27,10 @@ public:
     // Removes min(count, Size()) bytes from the front; returns that number.
     uint32_t Consume(uint32_t count);
     void Clear();
+    // Lets consuming leave up to `bytes` of spare room in place instead of
+    // shrinking the block: a holder that takes bytes in large steps keeps
+    // its room while they keep coming, and calls Keep(0) to let it go.
+    void Keep(uint32_t bytes);
 
     // The storage behind Data() holds Size() + FreeSpace() + 1 writable bytes,
     // so a holder may use the spare part as scratch space.
@@ -42,4 +46,5 @@ private:
     uint32_t size;
     uint32_t freeSpace;
     uint32_t granularity;
+    uint32_t kept = 0;
 };

@@ -195,13 +195,23 @@ TEST(NiloThreadsTest, ThreadsSharingAHandleTakeTurns) {
         void* h = ConnectURL(FileUrl(folder / "counters").c_str(), 1, nullptr, nullptr);
         std::vector<std::vector<std::string>> pieces(2);
         std::atomic<int> ready{0};
+        std::atomic<int> started{0};  // threads that have taken a first piece
         const auto problems = OnThreads(2, [&](size_t t, Problems& p) {
             for (++ready; ready < 2;) std::this_thread::yield();
             for (NILOState state = NILO_DATA; state <= NILO_MULTIPART;) {
                 std::string piece;
                 state = Read(h, piece, 1024);
                 p.Check(state == NILO_DATA || state == NILO_END, "GetData gave " + std::to_string(state));
-                if (!piece.empty()) pieces[t].push_back(piece);
+                if (piece.empty()) continue;
+                pieces[t].push_back(piece);
+                // After its first piece a thread lets the other one catch up
+                // (for a bounded time), so that a busy machine cannot let one
+                // thread read the whole file before the other has begun.
+                if (pieces[t].size() == 1) {
+                    ++started;
+                    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+                    while (started < 2 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+                }
             }
         });
         DisconnectNILO(h);

@@ -43,12 +43,13 @@ std::unique_ptr<BRStandardIOBufferTCPIP> ConnectedBuffer(const ScriptedServer& s
 }
 
 // Polls until the receive side holds `bytes` bytes; every poll may add at most
-// 4096. Gives up after a bounded number of polls.
+// the receive room. Gives up after a bounded number of polls.
 void PollUntil(BRStandardIOBufferTCPIP& io, size_t bytes) {
     for (int polls = 0; io.ReceiveBuffer().Size() < bytes && polls < 20; ++polls) {
         const uint32_t before = io.ReceiveBuffer().Size();
+        const uint32_t room = io.ReceiveRoom();
         io.Poll();
-        EXPECT_LE(io.ReceiveBuffer().Size() - before, 4096u);
+        EXPECT_LE(io.ReceiveBuffer().Size() - before, room);
     }
     ASSERT_EQ(io.ReceiveBuffer().Size(), bytes);
 }
@@ -92,10 +93,11 @@ TEST(BRStandardIOBufferTest, UnconnectedSocketNeverWaitsAndKeepsWhatItCouldNotSe
 
 class BRStandardIOBufferFamilyTest : public testing::TestWithParam<Family> {};
 
-// The whole life of a read: 10000 bytes waiting come in pieces of at most
-// 4096, then the closed peer gives one empty ready poll and after that
-// "strange number of bytes at poll" on every poll, promptly each time.
-TEST_P(BRStandardIOBufferFamilyTest, TakesAtMost4096PerPollThenReportsThePeerGone) {
+// The whole life of a read: 10000 bytes waiting come in receives of at most
+// the receive room (8 KiB to start with), then the closed peer gives one
+// empty ready poll and after that "strange number of bytes at poll" on every
+// poll, promptly each time.
+TEST_P(BRStandardIOBufferFamilyTest, TakesWhatIsThereUpToItsRoomThenReportsThePeerGone) {
     ScriptedServer server(GetParam());
     NILO_SKIP_UNLESS_LISTENING(server);
     const std::string payload = Pattern(10000);
@@ -104,7 +106,7 @@ TEST_P(BRStandardIOBufferFamilyTest, TakesAtMost4096PerPollThenReportsThePeerGon
     ASSERT_TRUE(server.WaitSteps(0, 1));  // all 10000 bytes are on their way
 
     EXPECT_TRUE(io->Poll());
-    EXPECT_EQ(io->ReceiveBuffer().Size(), 4096u);
+    EXPECT_EQ(io->ReceiveBuffer().Size(), BRStandardIOBufferTCPIP::kLeastRoom);
     PollUntil(*io, payload.size());
     EXPECT_EQ(Content(io->ReceiveBuffer()), payload);
 
@@ -113,6 +115,26 @@ TEST_P(BRStandardIOBufferFamilyTest, TakesAtMost4096PerPollThenReportsThePeerGon
     ExpectRaises(*io, "strange number of bytes at poll");
     EXPECT_EQ(Content(io->ReceiveBuffer()), payload) << "a failed poll must leave the buffer as it was";
     EXPECT_FALSE(io->IsClosed());
+}
+
+// While receives keep filling the room it doubles, to 256 KiB, so a fast
+// peer costs few receives; a wait that finds the socket quiet brings it back.
+TEST_P(BRStandardIOBufferFamilyTest, ReceiveRoomGrowsWhileDataKeepsComingAndShrinksWhenQuiet) {
+    ScriptedServer server(GetParam());
+    NILO_SKIP_UNLESS_LISTENING(server);
+    const std::string payload = Pattern(2 * 1024 * 1024);
+    server.Add(Script().Send(payload).FallSilent());
+    auto io = ConnectedBuffer(server);
+    uint32_t most = 0;
+    for (int polls = 0; polls < 1000 && most < BRStandardIOBufferTCPIP::kMostRoom; ++polls) {
+        io->Poll();
+        most = std::max(most, io->ReceiveRoom());
+        io->ReceiveBuffer().Clear();
+    }
+    EXPECT_EQ(most, BRStandardIOBufferTCPIP::kMostRoom);
+    // Drain what is left, then a quiet wait.
+    while (io->Poll()) io->ReceiveBuffer().Clear();
+    EXPECT_EQ(io->ReceiveRoom(), BRStandardIOBufferTCPIP::kLeastRoom);
 }
 
 TEST_P(BRStandardIOBufferFamilyTest, SilentPeerReturnsFalseAfterTheReadinessWait) {
@@ -152,7 +174,7 @@ public:
         : BRStandardIOBufferTCPIP(8192, 8192, socket), results(std::move(results)) {}
 
     int32_t ReceiveRaw(char* buffer, int32_t capacity, int64_t& received) override {
-        EXPECT_EQ(capacity, 4096);
+        EXPECT_EQ(capacity, static_cast<int32_t>(BRStandardIOBufferTCPIP::kLeastRoom));
         EXPECT_EQ(received, 0) << "the count is preset to 0";
         if (results.empty()) return 0;
         const std::string next = results.front();
