@@ -33,6 +33,15 @@ constexpr uint32_t kMostHeld = BRHTTPMultipartDecoder::kHoldLimit + BRHTTPMultip
 // is known) grows by as much again as it holds once its room runs low, so
 // that holding a large part costs a few reallocations rather than one per
 // granule; never beyond what a held part may take.
+// While bytes keep coming fast (the receive room has grown), a buffer they
+// pass through keeps its block: giving it back after each read and taking
+// it again for the next costs more than the receive itself. Once they come
+// slowly, it shrinks again as it empties.
+void KeepBlock(BRDataBuffer& buffer, uint32_t room) {
+    const bool fast = room > BRStandardIOBufferTCPIP::kLeastRoom;
+    buffer.Keep(fast ? buffer.Size() + buffer.FreeSpace() : 0);
+}
+
 void KeepRoom(BRDataBuffer& buffer) {
     constexpr uint32_t kMost = kMostHeld;
     if (buffer.FreeSpace() >= buffer.Size() / 2 || buffer.Size() >= kMost) return;
@@ -87,12 +96,6 @@ BRHTTPReader::Peer BRHTTPReader::Receive(BRDataSourceDescriptor& d, BRDataBuffer
     received = 0;
     d.connection->Flush();
     const uint32_t room = std::min(most, d.connection->ReceiveRoom());
-    // While bytes keep coming in large steps the buffers they pass through
-    // keep their blocks, with room for what they hold between reads:
-    // reallocating a large block on every read would cost more than the
-    // receive.
-    into.Keep(2 * room);
-    target.Keep(2 * room);
     char* at = into.Reserve(room);
     // A caller that still has bytes to take must not wait for more.
     const int32_t wait = target.Size() != 0 ? 0 : BRStandardIOBufferTCPIP::kReadyWaitMilliseconds;
@@ -262,6 +265,9 @@ BRHTTPStep BRHTTPReader::BodyStep(BRDataSourceDescriptor& d, BRDataBuffer& targe
     if (result == BRHTTPDecode::NeedMore) result = Pump(d, work, out, peer);
     KeepRoom(work);
     if (state.decoded) KeepRoom(*state.decoded);
+    const uint32_t room = d.connection->ReceiveRoom();
+    for (BRDataBuffer* buffer : {&work, &target, state.decoded.get()})
+        if (buffer != nullptr) KeepBlock(*buffer, room);
     return Conclude(d, result, target.Size() != before);
 }
 

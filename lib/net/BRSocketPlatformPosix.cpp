@@ -75,7 +75,10 @@ bool BRSocketPlatform::Connect(Handle handle, const Endpoint& endpoint, int32_t 
             }
             int error = 0;
             socklen_t size = sizeof error;
-            connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+            // A reset means the peer accepted and then dropped the
+            // connection: it was made, and the first receive reports the rest.
+            connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
+                        (error == 0 || error == ECONNRESET || error == EPIPE);
             if (!connected) errno = error;
             break;
         }

@@ -95,8 +95,10 @@ bool BRSocketPlatform::Connect(Handle handle, const Endpoint& endpoint, int32_t 
         if (rc > 0 && FD_ISSET(socket, &writable)) {
             int error = 0;
             int size = sizeof error;
+            // A reset means the peer accepted and then dropped the
+            // connection: it was made, and the first receive reports the rest.
             connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
-                        error == 0;
+                        (error == 0 || error == WSAECONNRESET);
         }
     }
     const int error = WSAGetLastError();

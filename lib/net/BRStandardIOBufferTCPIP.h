@@ -9,7 +9,7 @@
 // The polling I/O buffer over one TCP socket, which it owns.
 // A poll waits up to 500 ms for readability, then takes in one receive what
 // the socket holds, up to the receive room: 8 KiB while data comes slowly,
-// doubling up to 256 KiB while receives keep filling it, back to 8 KiB when a
+// doubling up to 64 KiB while receives keep filling it, back to 8 KiB when a
 // wait finds the socket quiet. It raises BRException "socket timeout" when
 // nothing arrived for more than 60 seconds, and "strange number of bytes at
 // poll" from the second consecutive ready poll that brought no bytes (the
@@ -36,7 +36,7 @@ public:
 
     static constexpr int32_t kReadyWaitMilliseconds = 500;
     static constexpr uint32_t kLeastRoom = 8 * 1024;
-    static constexpr uint32_t kMostRoom = 256 * 1024;
+    static constexpr uint32_t kMostRoom = 64 * 1024;
 
 private:
     std::unique_ptr<BRSocketIPvx> socket;

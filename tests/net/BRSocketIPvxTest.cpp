@@ -178,7 +178,9 @@ TEST(BRSocketIPvxTest, GivesUpOnAHostThatDropsConnectionAttempts) {
 // status; with a plain send a POSIX process would die of SIGPIPE.
 TEST(BRSocketIPvxTest, ResetPeerGivesReadErrorAndFailedSendsWithoutSignal) {
     ScriptedServer server;
-    server.Add(Script().Abort());
+    // The reset comes once the connection is surely made: a reset that met
+    // the connect itself would be taken by it.
+    server.Add(Script().Pause(100).Abort());
     BRSocketIPvx socket;
     ASSERT_EQ(socket.Connect(server.Host(), server.Port()), 0);
     ASSERT_TRUE(server.WaitClosed(0));
