@@ -6,13 +6,7 @@ namespace {
 
 bool IsAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-bool IsTokenChar(char c) {
-    return IsAlnum(c) || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
-
 bool IsToken68Char(char c) { return IsAlnum(c) || std::string_view("-._~+/").find(c) != std::string_view::npos; }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Control characters other than the tab may not appear in a quoted string.
 // Values are echoed into the Authorization header, so a line end or a NUL in
@@ -46,7 +40,7 @@ std::vector<BRHTTPChallenge> BRHTTPChallenge::Parse(std::string_view text) {
     const size_t n = text.size();
     size_t i = 0;
     auto skipBlanks = [&] {
-        while (i < n && IsBlank(text[i])) ++i;
+        while (i < n && BRHTTPText::IsBlank(text[i])) ++i;
     };
     auto take = [&](bool (*isChar)(char)) {
         const size_t start = i;
@@ -59,9 +53,9 @@ std::vector<BRHTTPChallenge> BRHTTPChallenge::Parse(std::string_view text) {
     for (;;) {
         switch (state) {
         case State::ElementStart: {
-            while (i < n && (IsBlank(text[i]) || text[i] == ',')) ++i;  // empty elements
+            while (i < n && (BRHTTPText::IsBlank(text[i]) || text[i] == ',')) ++i;  // empty elements
             if (i == n) return challenges;
-            const std::string_view word = take(IsTokenChar);
+            const std::string_view word = take(BRHTTPText::IsTokenChar);
             if (word.empty()) {
                 state = State::Skip;
                 break;
@@ -106,7 +100,7 @@ std::vector<BRHTTPChallenge> BRHTTPChallenge::Parse(std::string_view text) {
                 break;
             }
             i = start;
-            const std::string_view word = take(IsTokenChar);
+            const std::string_view word = take(BRHTTPText::IsTokenChar);
             skipBlanks();
             if (word.empty() || i == n || text[i] != '=') {
                 state = State::Skip;
@@ -138,7 +132,7 @@ std::vector<BRHTTPChallenge> BRHTTPChallenge::Parse(std::string_view text) {
                 }
                 ok = ok && closed;
             } else {
-                value = std::string(take(IsTokenChar));
+                value = std::string(take(BRHTTPText::IsTokenChar));
                 ok = !value.empty();
             }
             if (!ok) {

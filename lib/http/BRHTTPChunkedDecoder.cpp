@@ -5,23 +5,10 @@
 #include "http/BRHTTPText.h"
 #include "net/BRDataBuffer.h"
 
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
-
 bool BRHTTPChunkedDecoder::ParseSizeLine(std::string_view line, uint32_t& size) {
     size_t i = 0;
     auto skipBlanks = [&] {
-        while (i < line.size() && IsBlank(line[i])) ++i;
+        while (i < line.size() && BRHTTPText::IsBlank(line[i])) ++i;
     };
     auto token = [&] {
         const size_t first = i;
@@ -31,8 +18,8 @@ bool BRHTTPChunkedDecoder::ParseSizeLine(std::string_view line, uint32_t& size) 
     skipBlanks();
     const size_t first = i;
     uint64_t value = 0;
-    for (; i < line.size() && HexDigit(line[i]) >= 0; ++i) {
-        value = value * 16 + static_cast<uint64_t>(HexDigit(line[i]));
+    for (; i < line.size() && BRHTTPText::HexDigit(line[i]) >= 0; ++i) {
+        value = value * 16 + static_cast<uint64_t>(BRHTTPText::HexDigit(line[i]));
         // The size must leave room for the line end after the data.
         if (value > UINT32_MAX - 2) return false;
     }

@@ -2,18 +2,6 @@
 
 #include "http/BRHTTPText.h"
 
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
-
 bool BRHTTPFields::Parse(std::string_view block) {
     fields.clear();
     while (!block.empty()) {
@@ -26,9 +14,9 @@ bool BRHTTPFields::Parse(std::string_view block) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.find('\r') != std::string_view::npos || line.find('\0') != std::string_view::npos) return false;
 
-        if (!line.empty() && IsBlank(line.front())) {
+        if (!line.empty() && BRHTTPText::IsBlank(line.front())) {
             if (fields.empty()) return false;
-            const std::string_view more = Trim(line);
+            const std::string_view more = BRHTTPText::Trim(line);
             if (!more.empty()) {
                 std::string& value = fields.back().value;
                 if (!value.empty()) value += ' ';
@@ -42,7 +30,7 @@ bool BRHTTPFields::Parse(std::string_view block) {
         for (char c : name) {
             if (!BRHTTPText::IsTokenChar(c)) return false;
         }
-        fields.push_back({std::string(name), std::string(Trim(line.substr(colon + 1)))});
+        fields.push_back({std::string(name), std::string(BRHTTPText::Trim(line.substr(colon + 1)))});
     }
     return true;
 }

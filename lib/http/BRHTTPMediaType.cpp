@@ -2,21 +2,9 @@
 
 #include "http/BRHTTPText.h"
 
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
-
 BRHTTPMediaType::BRHTTPMediaType(std::string_view value) {
     const size_t semicolon = value.find(';');
-    type = std::string(Trim(value.substr(0, semicolon)));
+    type = std::string(BRHTTPText::Trim(value.substr(0, semicolon)));
     if (semicolon == std::string_view::npos) return;
     std::string_view rest = value.substr(semicolon + 1);
 
@@ -24,13 +12,13 @@ BRHTTPMediaType::BRHTTPMediaType(std::string_view value) {
     // then up to the next ";". What cannot be read is skipped to that ";".
     while (!rest.empty()) {
         const size_t nameEnd = rest.find_first_of("=;");
-        const std::string_view name = Trim(rest.substr(0, nameEnd));
+        const std::string_view name = BRHTTPText::Trim(rest.substr(0, nameEnd));
         if (nameEnd == std::string_view::npos || rest[nameEnd] == ';') {
             rest.remove_prefix(nameEnd == std::string_view::npos ? rest.size() : nameEnd + 1);
             continue;
         }
         rest.remove_prefix(nameEnd + 1);
-        while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+        while (!rest.empty() && BRHTTPText::IsBlank(rest.front())) rest.remove_prefix(1);
         std::string parameterValue;
         if (!rest.empty() && rest.front() == '"') {
             size_t i = 1;
@@ -43,7 +31,7 @@ BRHTTPMediaType::BRHTTPMediaType(std::string_view value) {
             rest.remove_prefix(next == std::string_view::npos ? rest.size() : next + 1);
         } else {
             const size_t next = rest.find(';');
-            parameterValue = std::string(Trim(rest.substr(0, next)));
+            parameterValue = std::string(BRHTTPText::Trim(rest.substr(0, next)));
             rest.remove_prefix(next == std::string_view::npos ? rest.size() : next + 1);
         }
         if (!name.empty()) parameters.emplace_back(std::string(name), std::move(parameterValue));

@@ -6,19 +6,13 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 // Calls take(element) for each element of a comma-separated list, trimmed;
 // empty elements are skipped, as the list grammar allows.
 template <class Take>
 bool ForEachElement(std::string_view list, Take take) {
     while (!list.empty()) {
         const size_t comma = list.find(',');
-        const std::string_view element = Trim(list.substr(0, comma));
+        const std::string_view element = BRHTTPText::Trim(list.substr(0, comma));
         list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
         if (!element.empty() && !take(element)) return false;
     }
@@ -81,7 +75,7 @@ bool BRHTTPResponseHeader::TransferCodings(std::vector<std::string>& codings) co
     for (std::string_view field : fields.All("Transfer-Encoding")) {
         const bool valid = ForEachElement(field, [&](std::string_view element) {
             // A coding may carry parameters after ";"; its name is a token.
-            const std::string_view name = Trim(element.substr(0, element.find(';')));
+            const std::string_view name = BRHTTPText::Trim(element.substr(0, element.find(';')));
             if (name.empty()) return false;
             for (char c : name) {
                 if (!BRHTTPText::IsTokenChar(c)) return false;

@@ -3,14 +3,18 @@
 #include <cctype>
 #include <limits>
 
-namespace {
-int HexDigit(char c) {
+int BRHTTPText::HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-}  // namespace
+
+std::string_view BRHTTPText::Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
 
 std::string BRHTTPText::Lower(std::string_view text) {
     std::string lowered(text);
@@ -58,10 +62,8 @@ bool BRHTTPText::IsTokenChar(char c) {
 bool BRHTTPText::HasToken(std::string_view list, std::string_view token) {
     while (!list.empty()) {
         const size_t comma = list.find(',');
-        std::string_view element = list.substr(0, comma);
+        const std::string_view element = Trim(list.substr(0, comma));
         list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
-        while (!element.empty() && (element.front() == ' ' || element.front() == '\t')) element.remove_prefix(1);
-        while (!element.empty() && (element.back() == ' ' || element.back() == '\t')) element.remove_suffix(1);
         if (EqualsIgnoringCase(element, token)) return true;
     }
     return false;
@@ -90,22 +92,6 @@ BRHTTPText::Number BRHTTPText::DecimalU32(std::string_view text, uint32_t& value
     return Number::Ok;
 }
 
-BRHTTPText::Number BRHTTPText::HexU32(std::string_view text, uint32_t& value) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    const size_t first = i;
-    uint64_t v = 0;
-    for (; i < text.size(); ++i) {
-        const int digit = HexDigit(text[i]);
-        if (digit < 0) break;
-        v = v * 16 + static_cast<uint64_t>(digit);
-        if (v > UINT32_MAX) return Number::TooLarge;
-    }
-    if (i == first) return Number::Missing;
-    value = static_cast<uint32_t>(v);
-    return Number::Ok;
-}
-
 BRHTTPText::Number BRHTTPText::DecimalI64(std::string_view text, int64_t& value) {
     size_t i = 0;
     bool negative = false;
@@ -128,7 +114,3 @@ BRHTTPText::Number BRHTTPText::DecimalI64(std::string_view text, int64_t& value)
     return Number::Ok;
 }
 
-size_t BRHTTPText::SkipSpaces(std::string_view text, size_t from) {
-    while (from < text.size() && text[from] == ' ') ++from;
-    return from;
-}

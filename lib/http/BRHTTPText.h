@@ -35,12 +35,13 @@ public:
     static std::string Lower(std::string_view text);
     // A run of decimal digits that must fit in 32 bits unsigned.
     static Number DecimalU32(std::string_view text, uint32_t& value);
-    // Blanks, then a run of hexadecimal digits (either case) that must fit in
-    // 32 bits; whatever follows the digits is ignored.
-    static Number HexU32(std::string_view text, uint32_t& value);
+    // The value of a hexadecimal digit of either case, or -1.
+    static int HexDigit(char c);
     // An optional sign, then decimal digits, fitting in 64 bits signed; the
     // number ends at the first other character.
     static Number DecimalI64(std::string_view text, int64_t& value);
-    // Index of the first byte at or after `from` that is not a space.
-    static size_t SkipSpaces(std::string_view text, size_t from);
+    // A blank or a tab: the white space inside header lines.
+    static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+    // The text without blanks and tabs at either end.
+    static std::string_view Trim(std::string_view text);
 };
