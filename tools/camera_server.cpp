@@ -93,32 +93,26 @@ int main(int argc, char** argv) {
                 usage(std::cout);
                 return 0;
             }
-            if (option == "--stamp") {
-                options.stamp = true;
-                continue;
-            }
-            if (option == "--chunked") {
-                options.chunked = true;
-                continue;
-            }
-            if (option == "--no-part-length") {
-                options.partLength = false;
-                continue;
-            }
-            if (option == "--quoted-boundary") {
-                options.quotedBoundary = true;
-                continue;
-            }
-            if (option == "--boundary-dashes") {
-                options.boundaryDashes = true;
-                continue;
-            }
-            if (option == "--auth-close") {
-                options.authClose = true;
-                continue;
-            }
-            if (option == "--auth-stale") {
-                options.authStale = true;
+            // Switches without a value.
+            struct Switch {
+                const char* name;
+                bool CameraServerOptions::*member;
+                bool value;
+            };
+            static const Switch kSwitches[] = {
+                {"--stamp", &CameraServerOptions::stamp, true},
+                {"--chunked", &CameraServerOptions::chunked, true},
+                {"--no-part-length", &CameraServerOptions::partLength, false},
+                {"--quoted-boundary", &CameraServerOptions::quotedBoundary, true},
+                {"--boundary-dashes", &CameraServerOptions::boundaryDashes, true},
+                {"--auth-close", &CameraServerOptions::authClose, true},
+                {"--auth-stale", &CameraServerOptions::authStale, true},
+            };
+            const Switch* matched = nullptr;
+            for (const Switch& candidate : kSwitches)
+                if (option == candidate.name) matched = &candidate;
+            if (matched != nullptr) {
+                options.*(matched->member) = matched->value;
                 continue;
             }
             if (i + 1 >= argc) throw std::invalid_argument("unknown option or missing value: " + option);
