@@ -23,7 +23,8 @@ struct BRHandle {
     std::mutex callLock;
     // Owned by the client manager; null once the handle is closed.
     BRDataSourceDescriptor* descriptor;
-    // Every byte passes through it, in both directions.
+    // Bytes pass through it in both directions, except those a read step
+    // puts straight into the caller's memory (BRReadRoom).
     std::unique_ptr<BRDataBuffer> buffer = std::make_unique<BRDataBuffer>(kGranularity);
     // The last state a transfer step reported.
     int32_t state = NILO_NONE;

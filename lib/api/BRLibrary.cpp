@@ -1,6 +1,9 @@
 #include "api/BRLibrary.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "client/BRReadRoom.h"
 
 // Built while the library loads, before any exported function can run, and
 // destroyed when it unloads.
@@ -66,20 +69,40 @@ NILOState BRLibrary::getData(const void* handle, char* destination, unsigned& si
     // (or the caller asks for nothing): a file step appends 16384 bytes, so
     // stepping on every call would let a caller that takes little per call
     // pile up the whole source in memory. What the caller sees is the same.
+    // The step is offered the rest of the caller's room and may fill it
+    // directly (BRReadRoom); such bytes follow the ones the buffer held.
+    uint32_t n = 0;
     if (state < NILO_END && (size == 0 || buffer.Size() < size)) {
-        state = client.getData(record->descriptor, buffer);
+        const uint32_t held = buffer.Size();
+        BRReadRoom room;
+        if (size > held) {
+            room.destination = destination + held;
+            room.room = size - held;
+        }
+        state = client.getData(record->descriptor, buffer, &room);
         if (state == NILO_MULTIPART)
             record->multipart = true;
         else if (state < NILO_END)
             record->multipart = false;
+        if (room.delivered != 0) {
+            n = held + std::min(room.delivered, room.room);
+            if (held != 0) {
+                std::memcpy(destination, buffer.Data(), held);
+                buffer.Consume(held);
+            }
+        }
     }
+    // A step may have asked the buffer to keep its block while the source
+    // runs; once the source has ended, draining it gives the block back.
+    if (state >= NILO_END) buffer.Keep(0);
 
-    const uint32_t n = size < buffer.Size() ? size : buffer.Size();
-    size = n;
-    if (n != 0) {
-        std::memcpy(destination, buffer.Data(), n);
-        buffer.Consume(n);
+    const uint32_t more = std::min(size - n, buffer.Size());
+    if (more != 0) {
+        std::memcpy(destination + n, buffer.Data(), more);
+        buffer.Consume(more);
     }
+    n += more;
+    size = n;
 
     switch (state) {
         case NILO_NONE:

@@ -105,24 +105,34 @@ void BRDataSourceDescriptor::openFileSink() {
 }
 
 // HTTP sources are read by the HTTP read step, file sources here.
-int32_t BRDataSourceDescriptor::getData(BRDataBuffer& buffer) {
+int32_t BRDataSourceDescriptor::getData(BRDataBuffer& buffer, BRReadRoom* room) {
     if (url.type == BR_URL_HTTP) return BRHTTPReader::ReadStep(*this, buffer);
-    if (url.type == BR_URL_FILE && url.direction == BR_PROTOCOL_IN && workBuffer && fileIn) return getFileData(buffer);
+    if (url.type == BR_URL_FILE && url.direction == BR_PROTOCOL_IN && workBuffer && fileIn) return getFileData(buffer, room);
     return NILO_ERROR;
 }
 
-// One read of at most the work buffer's free space, 16384 bytes. The bytes
-// go straight into the handle's buffer rather than through the work buffer's
-// storage: one copy less on the path every byte of a file takes. A read that
-// meets the end of the file still delivers what it found; the next step
-// reports the end.
-int32_t BRDataSourceDescriptor::getFileData(BRDataBuffer& buffer) {
+// One read of the file. A caller that takes at least the work buffer's free
+// space (16384 bytes) in this call gets the file read straight into its own
+// memory, as much as it takes: one copy, as with a plain read() of that size.
+// Otherwise the step reads 16384 bytes into the handle's buffer, which hands
+// them out over the next calls; the next step comes as soon as they are
+// gone, so the buffer keeps its block meanwhile instead of giving it back and
+// growing again for every step. A read that meets the end of the file still
+// delivers what it found; the next step reports the end.
+int32_t BRDataSourceDescriptor::getFileData(BRDataBuffer& buffer, BRReadRoom* room) {
     if (fileIn->eof()) return NILO_END;
     // A stream that failed without reaching the end (a read error, or a
     // directory opened as a file) would otherwise answer NILO_DATA forever.
     if (!fileIn->good()) return NILO_ERROR;
     const uint32_t step = workBuffer->FreeSpace();
-    fileIn->read(buffer.Reserve(step), step);
+    if (room != nullptr && room->destination != nullptr && room->room >= step) {
+        fileIn->read(room->destination, room->room);
+        room->delivered = static_cast<uint32_t>(fileIn->gcount());
+        return NILO_DATA;
+    }
+    char* at = buffer.Reserve(step);
+    buffer.Keep(buffer.Size() + buffer.FreeSpace());
+    fileIn->read(at, step);
     buffer.Commit(static_cast<uint32_t>(fileIn->gcount()));
     return NILO_DATA;
 }

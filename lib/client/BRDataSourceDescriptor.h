@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/BRReadRoom.h"
 #include "net/BRDataBuffer.h"
 #include "url/BRURL.h"
 
@@ -38,7 +39,10 @@ public:
     BRDataSourceDescriptor& operator=(const BRDataSourceDescriptor&) = delete;
 
     void open();
-    int32_t getData(BRDataBuffer& buffer);   // a NILOState value
+    // One read step; a NILOState value. With `room` given, a file step reads
+    // at least the caller's room at once and may read straight into the
+    // caller's memory (BRReadRoom); without it, a file step reads 16384 bytes.
+    int32_t getData(BRDataBuffer& buffer, BRReadRoom* room = nullptr);
     int32_t writeData(BRDataBuffer& buffer); // a NILOState value
     std::string getLog();
     // Writes one entry to the log: a line end, the text and a line end.
@@ -72,7 +76,7 @@ private:
     std::string fileName() const;
     void openFileSource();
     void openFileSink();
-    int32_t getFileData(BRDataBuffer& buffer);
+    int32_t getFileData(BRDataBuffer& buffer, BRReadRoom* room);
 
     // The storage of fileIn's own buffer, which lets it read from the system
     // in pieces larger than one 16384-byte step.

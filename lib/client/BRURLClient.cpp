@@ -40,9 +40,9 @@ BRDataSourceDescriptor* BRURLClient::find(const void* descriptor) const {
     return descriptors.count(d) != 0 ? d : nullptr;
 }
 
-int32_t BRURLClient::getData(const void* descriptor, BRDataBuffer& buffer) {
+int32_t BRURLClient::getData(const void* descriptor, BRDataBuffer& buffer, BRReadRoom* room) {
     BRDataSourceDescriptor* d = find(descriptor);
-    return d != nullptr ? d->getData(buffer) : NILO_ERROR;
+    return d != nullptr ? d->getData(buffer, room) : NILO_ERROR;
 }
 
 int32_t BRURLClient::writeData(const void* descriptor, BRDataBuffer& buffer) {

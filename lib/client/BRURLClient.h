@@ -31,8 +31,9 @@ public:
     // be BR_PROTOCOL_IN or BR_PROTOCOL_OUT" for a bad direction, and "can't
     // create data source descriptor" for any failure to create or open it.
     BRDataSourceDescriptor* connect(std::string url, int32_t direction, std::string user, std::string password);
-    // NILO_ERROR for pointers that are not registered.
-    int32_t getData(const void* descriptor, BRDataBuffer& buffer);
+    // NILO_ERROR for pointers that are not registered. `room`, when given,
+    // is the caller's room in this GetData (BRReadRoom).
+    int32_t getData(const void* descriptor, BRDataBuffer& buffer, BRReadRoom* room = nullptr);
     int32_t writeData(const void* descriptor, BRDataBuffer& buffer);
     // Empty text for pointers that are not registered.
     std::string getLog(const void* descriptor);

@@ -2,6 +2,7 @@
 // library, as a program sees them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
@@ -82,6 +83,38 @@ TEST_F(NiloFileTest, DeliversExactBytesForAnyPieceSize) {
         std::string bytes;
         const std::vector<Piece> pieces = ReadAll(h, room, bytes);
         EXPECT_EQ(pieces.back().result, NILO_END);
+        EXPECT_EQ(bytes, content);
+        DisconnectNILO(h);
+    }
+}
+
+// Each call fills the caller's room, however large, until the file runs out,
+// also when bytes of an earlier step still wait in the handle's buffer.
+TEST_F(NiloFileTest, EveryCallFillsTheRoomUntilTheEnd) {
+    const std::string content = PatternBytes(2 * (1u << 20) + 70001);
+    writeFile((folder / "in.bin"), content);
+    struct Case {
+        unsigned first;  // room of the first call
+        unsigned room;   // of every later call
+    } cases[] = {{1023, 1023}, {16384, 16384}, {16385, 16385}, {65536, 65536}, {1u << 20, 1u << 20},
+                 {0, 1u << 20}, {1023, 65536}, {20000, 16385}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.room));
+        void* h = ConnectURL(FileUrl((folder / "in.bin")).c_str(), 1, nullptr, nullptr);
+        std::vector<char> destination(std::max(c.first, c.room));
+        unsigned size = c.first;
+        ASSERT_EQ(GetData(h, destination.data(), size), NILO_DATA);
+        ASSERT_EQ(size, c.first);
+        std::string bytes(destination.data(), size);
+        const std::vector<Piece> pieces = ReadAll(h, c.room, bytes);
+        ASSERT_GE(pieces.size(), 2u);
+        EXPECT_EQ(pieces.back().result, NILO_END);
+        const size_t lastData = pieces.size() - 2;
+        for (size_t i = 0; i < lastData; ++i) {
+            ASSERT_EQ(pieces[i].size, c.room) << "call " << i;
+        }
+        EXPECT_GT(pieces[lastData].size, 0u);
+        EXPECT_LE(pieces[lastData].size, c.room);
         EXPECT_EQ(bytes, content);
         DisconnectNILO(h);
     }
