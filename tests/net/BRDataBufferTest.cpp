@@ -109,6 +109,35 @@ TEST(BRDataBufferTest, KeepsItsBlockUntilMoreThanFourGranulesAreSpare) {
     EXPECT_EQ(b.FreeSpace(), 4096u);  // block of 4097 bytes
 }
 
+// A holder that refills the buffer as soon as it is drained keeps its block
+// while it says so; room beyond what it keeps goes back, down to the kept
+// room; Keep(0) brings back the usual rule.
+TEST(BRDataBufferTest, KeptRoomStaysUntilReleased) {
+    BRDataBuffer b(2048);
+    const std::string content = Bytes(20000);
+    for (int round = 0; round < 3; ++round) {
+        b.Append(content.data(), 20000);
+        b.Keep(b.Size() + b.FreeSpace());
+        const char* block = b.Data();
+        const uint32_t spare = b.FreeSpace();
+        b.Consume(1023);
+        ExpectContent(b, content.substr(1023));
+        b.Clear();
+        ExpectContent(b, "");
+        EXPECT_EQ(b.Data(), block);  // a shrink would have moved to a new block
+        EXPECT_EQ(b.FreeSpace(), spare + 20000);
+    }
+    b.Keep(10000);
+    b.Append("abc", 3);
+    b.Consume(1);
+    EXPECT_EQ(b.FreeSpace(), 10000u);
+    ExpectContent(b, "bc");
+    b.Keep(0);
+    b.Consume(1);
+    EXPECT_EQ(b.FreeSpace(), 2u * 2048u);
+    ExpectContent(b, "c");
+}
+
 TEST(BRDataBufferTest, SpareStorageIsWritableScratch) {
     BRDataBuffer b(16384);
     // A file source reads straight into the spare storage of an empty buffer.
