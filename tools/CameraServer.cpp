@@ -269,18 +269,21 @@ void CameraServer::serveCamera(int client) const {
 }
 
 void CameraServer::serveBlob(int client) const {
-    const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                               std::to_string(options.blobSize) + "\r\nConnection: close\r\n\r\n";
+    const std::string framing = options.chunked ? "Transfer-Encoding: chunked\r\n"
+                                                : "Content-Length: " + std::to_string(options.blobSize) + "\r\n";
+    const std::string header =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n" + framing + "Connection: close\r\n\r\n";
     if (!sendAll(client, header)) return;
+    BodyWriter body(client, options.chunked);
     // About 1 MiB per send, a whole number of pattern periods so that the
     // pattern runs on across sends.
     const std::string block = pattern(251 * 4177);
     for (std::uint64_t left = options.blobSize; left > 0;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
-        if (!sendAll(client, block.data(), n)) return;
+        if (!body.write(block.data(), n)) return;
         left -= n;
     }
-    closeGracefully(client);
+    if (body.finish()) closeGracefully(client);
 }
 
 void CameraServer::serveParts(int client) const {

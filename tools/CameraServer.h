@@ -18,7 +18,8 @@ struct CameraServerOptions {
     std::uint64_t partSize = 100 * 1024;            // part size of GET /parts
     bool stamp = false;                             // camera parts carry their send time
 
-    // How the multipart bodies (the camera and /parts) go on the wire.
+    // How the bodies go on the wire (partLength and the boundary forms concern
+    // the multipart ones, the camera and /parts, only).
     bool chunked = false;         // in chunked transfer coding, chunks cut across parts
     bool partLength = true;       // part headers carry Content-Length
     bool quotedBoundary = false;  // the parameter written boundary="..."
@@ -34,7 +35,8 @@ struct CameraServerOptions {
 
 // A small HTTP/1.1 server on one address, one thread per client, one
 // response per connection (after any number of 401 answers on it):
-//   GET /blob   a Content-Length body of blobSize bytes (byte k is k % 251)
+//   GET /blob   a body of blobSize bytes (byte k is k % 251), framed by its
+//               Content-Length, or chunked with `chunked`
 //   GET /parts  a multipart/x-mixed-replace body of `parts` parts of partSize
 //               bytes each (the same pattern), sent without pauses, then the
 //               close delimiter and the end of the connection

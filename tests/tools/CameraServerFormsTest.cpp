@@ -146,4 +146,19 @@ TEST(CameraServerForms, SwitchesShapeTheMultipartBodies) {
     }
 }
 
+// /blob in chunked coding: no Content-Length, and the pattern once decoded.
+TEST(CameraServerForms, ChunkedBlobDecodesToThePattern) {
+    tooltest::CameraServerProcess server({"--chunked", "--blob-size", "3000000"});
+    LoopbackClient client(server.port);
+    client.send(tooltest::get("/blob"));
+    const std::string header = client.readThrough("\r\n\r\n");
+    EXPECT_NE(header.find("\r\nTransfer-Encoding: chunked\r\n"), std::string::npos) << header;
+    EXPECT_EQ(header.find("Content-Length"), std::string::npos) << header;
+    bool closed = false;
+    const Dechunked decoded = dechunk(client.readToEnd(closed));
+    EXPECT_TRUE(closed);
+    ASSERT_TRUE(decoded.ok) << "not a well-formed chunked body";
+    EXPECT_TRUE(decoded.body == pattern(3000000)) << "decoded body of " << decoded.body.size() << " bytes differs";
+}
+
 }  // namespace
