@@ -167,8 +167,7 @@ int Driver(const std::string& self) {
         std::printf("%-12s %9.3f s %8.1f MiB %9.3f s %8.1f MiB %8.2f\n", row.name, row.plain.seconds,
                     row.plain.peakMiB, row.nilo.seconds, row.nilo.peakMiB, row.nilo.seconds / row.plain.seconds);
     }
-    // GetData hands out at most one 16384-byte step per call, so a caller with
-    // a 1 MiB buffer makes as many calls as a read() loop with 16384 bytes.
+    // The size of the steps in which a file source serves small buffers.
     std::printf("%-12s %9.3f s %8.1f MiB %24s %8.2f  (GetData with 1 MiB / this)\n", "16384 bytes", plainStep.seconds,
                 plainStep.peakMiB, "", niloLarge.seconds / plainStep.seconds);
     const double perMiBSmall = niloSmallFile.seconds * 1000 / 16;

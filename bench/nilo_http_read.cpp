@@ -39,6 +39,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("bytes=%llu elapsed=%.3f cpu=%.3f\n", bytes, elapsed, CpuSeconds());
+    std::printf("bytes=%llu elapsed=%.6f cpu=%.3f\n", bytes, elapsed, CpuSeconds());
     return state == NILO_END ? 0 : 1;
 }
