@@ -1,7 +1,7 @@
 // perf_table: how nilo's receive paths compare with references that do the
 // same work, as one table of ratios measured in one run.
 //
-//   perf_table [--runs N]     (default 7)
+//   perf_table [--runs N]     (default 11)
 //
 // HTTP rows (loopback, from the bundled camera server at full speed):
 //   64 MiB Content-Length body   GetData with 64 KiB (nilo_http_read), curl,
@@ -311,7 +311,7 @@ std::string CallsPerMiB(const Row& row, size_t r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 7;
+    int runs = 11;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
