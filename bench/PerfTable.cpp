@@ -7,6 +7,7 @@
 //   64 MiB Content-Length body   GetData with 64 KiB (nilo_http_read), curl,
 //                                and recv_floor (recv into 64 KiB, the floor)
 //   1000 multipart parts of 100 KiB, the same three readers
+//   the same parts in chunked transfer coding, the same three readers
 //   64 MiB chunked body, the same three readers
 // File rows (a 256 MiB file in the page cache): GetData against a plain
 // read() loop with the same room: 1023 bytes, 64 KiB, 1 MiB.
@@ -335,7 +336,10 @@ int main(int argc, char** argv) {
                               StartServer({"--blob-size", blob, "--parts", std::to_string(kParts), "--part-size",
                                            std::to_string(kPartSize)},
                                           "plain");
-    const std::string chunked = "http://127.0.0.1:" + StartServer({"--blob-size", blob, "--chunked"}, "chunked");
+    const std::string chunked =
+        "http://127.0.0.1:" + StartServer({"--blob-size", blob, "--parts", std::to_string(kParts), "--part-size",
+                                           std::to_string(kPartSize), "--chunked"},
+                                          "chunked");
     const std::string empty = "http://127.0.0.1:" + StartServer({"--blob-size", "0"}, "empty") + "/blob";
 
     const std::string file = workFolder + "/256MiB.bin";
@@ -356,9 +360,12 @@ int main(int argc, char** argv) {
         {"64 MiB Content-Length body", plain + "/blob", empty, 64, httpBytes(kBlobSize, kBlobSize), httpReaders, {}},
         {"1000 parts of 100 KiB", plain + "/parts", empty, partsMiB, httpBytes(kParts * (kPartSize + 4), 0),
          httpReaders, {}},
+        {"1000 parts, chunked", chunked + "/parts", empty, partsMiB, httpBytes(kParts * (kPartSize + 4), 0),
+         httpReaders, {}},
         {"64 MiB chunked body", chunked + "/blob", empty, 64, httpBytes(kBlobSize, 0), httpReaders, {}},
     };
-    if (haveCurl) rows[2].bytes[1] = kBlobSize;  // curl decodes the chunks too; the floor counts them
+    constexpr size_t kHttpRows = 4;
+    if (haveCurl) rows[3].bytes[1] = kBlobSize;  // curl decodes the chunks too; the floor counts them
     for (unsigned room : {1023u, 65536u, 1u << 20}) {
         const std::string label = room == 1023 ? "1023 B" : room == 65536 ? "64 KiB" : "1 MiB";
         rows.push_back({"file, " + label + " buffer", file, emptyFile, static_cast<double>(kFileSize) / kMiB,
@@ -406,7 +413,7 @@ int main(int argc, char** argv) {
     std::printf("%-28s %10s %10s %10s   %-24s\n", "HTTP on loopback", "time", "time", "cpu", "system calls per MiB");
     std::printf("%-28s %10s %10s %10s   %7s %7s %7s\n", "(64 KiB GetData buffer)", "nilo/curl", "nilo/floor",
                 "nilo/curl", "nilo", "curl", "floor");
-    for (size_t i = 0; i < 3; ++i) {
+    for (size_t i = 0; i < kHttpRows; ++i) {
         const Row& row = rows[i];
         std::printf("%-28s %10s %10s %10s   %7s %7s %7s\n", row.title.c_str(),
                     haveCurl ? Cell(RoundRatio(row, curl, false)).c_str() : "n/a",
@@ -417,7 +424,7 @@ int main(int argc, char** argv) {
     std::printf("\n%-28s %10s %10s %10s   %7s %7s\n", "file (256 MiB, page cache)", "time", "", "", "nilo",
                 "read()");
     std::printf("%-28s %10s %10s %10s\n", "", "nilo/read()", "", "");
-    for (size_t i = 3; i < rows.size(); ++i) {
+    for (size_t i = kHttpRows; i < rows.size(); ++i) {
         const Row& row = rows[i];
         std::printf("%-28s %10s %10s %10s   %7s %7s\n", row.title.c_str(), Cell(RoundRatio(row, 1, false)).c_str(), "",
                     "", CallsPerMiB(row, 0).c_str(), CallsPerMiB(row, 1).c_str());
@@ -434,13 +441,18 @@ int main(int argc, char** argv) {
         }
         std::printf("\n");
     }
+    auto perPart = [&](const Samples& s) { return (Median(s.cpu) - s.emptyCpu) / kParts * 1e6; };
     if (haveCurl) {
         const Row& parts = rows[1];
-        std::printf("  cpu per part: nilo %.1f us, curl %.1f us, floor %.1f us\n",
-                    (Median(parts.samples[0].cpu) - parts.samples[0].emptyCpu) / kParts * 1e6,
-                    (Median(parts.samples[curl].cpu) - parts.samples[curl].emptyCpu) / kParts * 1e6,
-                    (Median(parts.samples[floor].cpu) - parts.samples[floor].emptyCpu) / kParts * 1e6);
+        std::printf("  cpu per part: nilo %.1f us, curl %.1f us, floor %.1f us\n", perPart(parts.samples[0]),
+                    perPart(parts.samples[curl]), perPart(parts.samples[floor]));
     }
+    // The same parts through the chunked layer first, for nilo.
+    const Samples& plainParts = rows[1].samples[0];
+    const Samples& chunkedParts = rows[2].samples[0];
+    std::printf("  nilo, chunked parts against plain: %.0f against %.0f parts/s, cpu per part %.1f against %.1f us\n",
+                kParts / Median(chunkedParts.seconds), kParts / Median(plainParts.seconds), perPart(chunkedParts),
+                perPart(plainParts));
     if (!haveCurl) std::printf("\ncurl is not installed: its columns are left out\n");
     if (!havePerf) std::printf("\nperf stat cannot count raw_syscalls:sys_enter here: no system call counts\n");
     return 0;
