@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "FileFixture.h"
 #include "api/nilo.h"
@@ -14,10 +18,18 @@
 
 namespace {
 
+// The least of a few listings: under Wine and an emulator, the platform's own
+// threads open files for a moment (memory maps, the server's pipes), and a
+// descriptor that leaked stays in every listing.
 size_t OpenDescriptorCount() {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-    return n;
+    size_t least = SIZE_MAX;
+    for (int listing = 0; listing < 5; ++listing) {
+        if (listing > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+        least = std::min(least, n);
+    }
+    return least;
 }
 
 std::string ConnectFailure(BRURLClient& client, const std::string& url, int32_t direction) {
@@ -43,9 +55,16 @@ TEST(BRURLClientTest, RefusesDirectionsOtherThanInAndOut) {
 TEST(BRURLClientTest, FailuresLeaveNothingRegistered) {
     TempFolder folder;
     BRURLClient client;
-    const size_t fds = OpenDescriptorCount();
-    for (const std::string& url : {FileUrl((folder / "missing")), std::string("no colon"), std::string("https://x/")}) {
-        EXPECT_EQ(ConnectFailure(client, url, BR_PROTOCOL_IN), "can't create data source descriptor");
+    const std::string urls[] = {FileUrl((folder / "missing")), "no colon", "https://x/"};
+    // The first round may make the platform open what it keeps for the whole
+    // process (under Wine: the console, a runtime library); only the second
+    // is measured.
+    size_t fds = 0;
+    for (int round = 0; round < 2; ++round) {
+        fds = OpenDescriptorCount();
+        for (const std::string& url : urls) {
+            EXPECT_EQ(ConnectFailure(client, url, BR_PROTOCOL_IN), "can't create data source descriptor");
+        }
     }
     EXPECT_EQ(client.openCount(), 0u);
     EXPECT_EQ(OpenDescriptorCount(), fds);
@@ -74,19 +93,27 @@ TEST(BRURLClientTest, DisconnectedDescriptorsCountAsUnknown) {
 TEST(BRURLClientTest, DestructionClosesEveryOpenDescriptor) {
     TempFolder folder;
     writeFile((folder / "in.bin"), "abc");
-    const size_t fds = OpenDescriptorCount();
-    {
-        BRURLClient client;
-        client.connect(FileUrl((folder / "in.bin")), BR_PROTOCOL_IN, "", "");
-        BRDataSourceDescriptor* sink = client.connect(FileUrl((folder / "out.bin")), BR_PROTOCOL_OUT, "", "");
-        BRDataBuffer buffer(2048);
-        buffer.Append("written", 7);
-        EXPECT_EQ(client.writeData(sink, buffer), NILO_DATA);
-        EXPECT_EQ(client.openCount(), 2u);
-        EXPECT_EQ(OpenDescriptorCount(), fds + 2);
+    // As above, the first round only lets the platform open what it keeps.
+    for (int round = 0; round < 2; ++round) {
+        std::filesystem::remove(folder / "out.bin");
+        const size_t fds = OpenDescriptorCount();
+        {
+            BRURLClient client;
+            client.connect(FileUrl((folder / "in.bin")), BR_PROTOCOL_IN, "", "");
+            BRDataSourceDescriptor* sink = client.connect(FileUrl((folder / "out.bin")), BR_PROTOCOL_OUT, "", "");
+            BRDataBuffer buffer(2048);
+            buffer.Append("written", 7);
+            EXPECT_EQ(client.writeData(sink, buffer), NILO_DATA);
+            EXPECT_EQ(client.openCount(), 2u);
+            if (round == 1) {
+                EXPECT_EQ(OpenDescriptorCount(), fds + 2);
+            }
+        }
+        if (round == 1) {
+            EXPECT_EQ(OpenDescriptorCount(), fds);
+        }
+        EXPECT_EQ(readFile((folder / "out.bin")), "written");
     }
-    EXPECT_EQ(OpenDescriptorCount(), fds);
-    EXPECT_EQ(readFile((folder / "out.bin")), "written");
 }
 
 }  // namespace
