@@ -3,6 +3,9 @@
 # Fails unless the library exports exactly the five API functions under their
 # C++ names, and nothing else: from the dynamic symbol table (nm) of a shared
 # object, or from the export table (objdump -p) of a DLL.
+# Policies of the version the project needs: list(REMOVE_AT) keeps empty
+# lines as elements, as the table parsing below expects.
+cmake_minimum_required(VERSION 3.25)
 set(expected
   _Z10ConnectURLPKciS0_S0_
   _Z14DisconnectNILOPKv
