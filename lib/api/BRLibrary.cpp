@@ -18,6 +18,15 @@ std::shared_ptr<BRHandle> BRLibrary::find(const void* handle) const {
     return found != handles.end() ? found->second : nullptr;
 }
 
+BRLibrary::Call BRLibrary::enter(const void* handle) const {
+    Call call;
+    call.record = find(handle);
+    if (!call.record) return call;
+    call.lock = std::unique_lock<std::mutex>(call.record->callLock);
+    if (call.record->descriptor == nullptr) return Call();  // unlocks, then lets the record go
+    return call;
+}
+
 void* BRLibrary::connectURL(const char* url, int direction, const char* user, const char* password) {
     // Resolving and connecting take time: no lock is held meanwhile. A null
     // URL is refused like an empty one instead of being read.
@@ -58,10 +67,9 @@ void BRLibrary::disconnect(const void* handle) {
 }
 
 NILOState BRLibrary::getData(const void* handle, char* destination, unsigned& size) {
-    const std::shared_ptr<BRHandle> record = find(handle);
-    if (!record) return NILO_ERROR;
-    std::lock_guard<std::mutex> call(record->callLock);
-    if (record->descriptor == nullptr) return NILO_ERROR;
+    const Call call = enter(handle);
+    if (!call.record) return NILO_ERROR;
+    const std::shared_ptr<BRHandle>& record = call.record;
     BRDataBuffer& buffer = *record->buffer;
     int32_t& state = record->state;
 
@@ -120,19 +128,17 @@ NILOState BRLibrary::getData(const void* handle, char* destination, unsigned& si
 }
 
 const char* BRLibrary::getLog(const void* handle) {
-    const std::shared_ptr<BRHandle> record = find(handle);
-    if (!record) return nullptr;
-    std::lock_guard<std::mutex> call(record->callLock);
-    if (record->descriptor == nullptr) return nullptr;
+    const Call call = enter(handle);
+    if (!call.record) return nullptr;
+    const std::shared_ptr<BRHandle>& record = call.record;
     record->log = client.getLog(record->descriptor);
     return record->log.c_str();
 }
 
 NILOState BRLibrary::writeData(const void* handle, const char* bytes, unsigned count) {
-    const std::shared_ptr<BRHandle> record = find(handle);
-    if (!record) return NILO_ERROR;
-    std::lock_guard<std::mutex> call(record->callLock);
-    if (record->descriptor == nullptr) return NILO_ERROR;
+    const Call call = enter(handle);
+    if (!call.record) return NILO_ERROR;
+    const std::shared_ptr<BRHandle>& record = call.record;
     BRDataBuffer& buffer = *record->buffer;
     int32_t& state = record->state;
 
@@ -156,8 +162,6 @@ NILOState BRLibrary::writeData(const void* handle, const char* bytes, unsigned c
 }
 
 uint32_t BRLibrary::bufferedBytes(const void* handle) const {
-    const std::shared_ptr<BRHandle> record = find(handle);
-    if (!record) return 0;
-    std::lock_guard<std::mutex> call(record->callLock);
-    return record->descriptor != nullptr ? record->buffer->Size() : 0;
+    const Call call = enter(handle);
+    return call.record ? call.record->buffer->Size() : 0;
 }

@@ -54,6 +54,16 @@ private:
     // The record of an open handle, or null for null and unknown handles.
     std::shared_ptr<BRHandle> find(const void* handle) const;
 
+    // A call on one handle: its record with the record's call lock held, or
+    // no record (and no lock) when the handle is unknown or was closed while
+    // the call waited for the lock. The lock is released before the record
+    // may go.
+    struct Call {
+        std::shared_ptr<BRHandle> record;
+        std::unique_lock<std::mutex> lock;
+    };
+    Call enter(const void* handle) const;
+
     static BRLibrary library;
 
     BRURLClient client;
