@@ -96,6 +96,24 @@ struct Outcome {
     long long calls = -1; // system calls, when counted
 };
 
+// Starts the program with its output and errors written to the two files;
+// the process id, or -1 when it could not be forked. A program that cannot
+// be run exits 127.
+pid_t Start(std::vector<std::string>& argv, const std::string& out, const std::string& err) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (o < 0 || e < 0) ::_exit(126);
+    ::dup2(o, STDOUT_FILENO);
+    ::dup2(e, STDERR_FILENO);
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+}
+
 // Runs argv to its end with its standard output collected; with `count`, under
 // perf stat, which counts the system calls of the program and its threads.
 Outcome Run(std::vector<std::string> argv, bool count) {
@@ -105,20 +123,8 @@ Outcome Run(std::vector<std::string> argv, bool count) {
     }
     const std::string out = workFolder + "/out.txt";
     const std::string err = workFolder + "/err.txt";
-    const pid_t pid = ::fork();
+    const pid_t pid = Start(argv, out, err);
     if (pid < 0) Fail(std::string("fork: ") + std::strerror(errno));
-    if (pid == 0) {
-        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (o < 0 || e < 0) ::_exit(126);
-        ::dup2(o, STDOUT_FILENO);
-        ::dup2(e, STDERR_FILENO);
-        std::vector<char*> args;
-        for (std::string& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
     int status = 0;
     rusage usage{};
     if (::wait4(pid, &status, 0, &usage) != pid) Fail(std::string("wait4: ") + std::strerror(errno));
@@ -142,18 +148,8 @@ Outcome Run(std::vector<std::string> argv, bool count) {
 }
 
 bool Works(std::vector<std::string> argv) {
-    const pid_t pid = ::fork();
+    const pid_t pid = Start(argv, "/dev/null", "/dev/null");
     if (pid < 0) return false;
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        std::vector<char*> args;
-        for (std::string& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
     int status = 0;
     return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
